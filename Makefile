@@ -1,0 +1,36 @@
+# Thin wrapper around CMake. `make run` builds and runs the launcher in the
+# foreground; `make test` installs what the tests need, builds and runs them all.
+
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+BUILD ?= build
+ASAN_BUILD ?= build-asan
+CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+.PHONY: all build run test deps unit-asan install clean
+
+all: build
+
+build:
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	./$(BUILD)/zanfiroWebLauncher
+
+deps:
+	./tools/install-deps.sh
+
+# Unit tests under AddressSanitizer and UndefinedBehaviorSanitizer.
+unit-asan:
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DZWL_SANITIZE=ON
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && ctest -L unit --output-on-failure -j $(JOBS)
+
+test: deps unit-asan build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+install: build
+	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)

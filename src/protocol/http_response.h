@@ -1,0 +1,20 @@
+// One HTTP answer and its bytes on the wire.
+#pragma once
+
+#include <string>
+
+class HTTPResponse {
+public:
+    // The 200 answer carrying a JSONP body.
+    explicit HTTPResponse(const std::string& body);
+    HTTPResponse(const std::string& body, const std::string& header);
+    virtual ~HTTPResponse() = default;
+
+    // header, Content-Length, blank line, body.
+    std::string serialize() const;
+
+    std::string body;
+    std::string header;
+};
+
+extern const char* const BAD_REQUEST_HEADER;  // "HTTP/1.0 400 Bad Request\r\n"
