@@ -1,0 +1,60 @@
+#include "app/control_client.h"
+
+#include <cstring>
+
+#include "log/log.h"
+#include "platform/process.h"
+#include "platform/socket.h"
+#include "server/http_server.h"
+
+const char* const QUIT_WORD = "_Wr8p_";
+const char* const PROBE_TEXT = "ciao";
+
+int sendControlMessage(const char* text) {
+    platform::SocketLibraryVersion granted;
+    if (platform::startSocketLibrary(2, 0, granted) != 0) {
+        writeLog("Nessuna DLL WinSock", 1);
+        platform::exitProcess(1);
+    }
+    if (granted.major != 2 || granted.minor != 0) {
+        platform::stopSocketLibrary();
+        writeLog("Verisone libreria Winsock non supportata", 1);
+        platform::exitProcess(1);
+    }
+
+    platform::Ipv4Endpoint peer;
+    peer.address = platform::LOOPBACK_ADDRESS;
+    peer.port = static_cast<std::uint16_t>(LAUNCHER_PORT);
+
+    platform::Socket s = platform::openTcpSocket();
+    if (s == platform::NO_SOCKET) {
+        writeLog("socket error", 0);
+        platform::exitProcess(1);
+    }
+
+    if (platform::connectTo(s, peer, CONTROL_CLIENT_TIMEOUT_MS) != 0) {
+        writeLog("connect error", 0);
+        platform::closeSocket(s);
+        return -1;
+    }
+
+    if (platform::sendBytes(s, text, std::strlen(text)) < 0) {
+        writeLog("send error", 0);
+        platform::closeSocket(s);
+        return -1;
+    }
+
+    // A listener that takes the connection and never answers must not hold
+    // the caller: a receive that times out counts as a failed receive. If the
+    // bound cannot be set the receive still runs, as it would without one.
+    platform::setReceiveTimeout(s, CONTROL_CLIENT_TIMEOUT_MS);
+    char reply[2048];
+    if (platform::receiveBytes(s, reply, sizeof reply) < 0) {
+        writeLog("recv error", 0);
+        platform::closeSocket(s);
+        return -1;
+    }
+
+    platform::closeSocket(s);
+    return 0;
+}

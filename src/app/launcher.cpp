@@ -1,0 +1,49 @@
+#include "app/launcher.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/control_client.h"
+#include "log/log.h"
+#include "platform/process.h"
+#include "server/server_thread.h"
+
+namespace {
+
+const char* const STOP_ARGUMENT = "-kill";
+
+}  // namespace
+
+int launcherMain() {
+    // Stop command: the first argument equal to "-kill" (index 0 included)
+    // decides; nothing else on the command line is looked at.
+    std::vector<std::string> arguments;
+    if (platform::commandLineArguments(arguments)) {
+        for (const std::string& argument : arguments) {
+            if (argument == STOP_ARGUMENT) return sendControlMessage(QUIT_WORD);
+        }
+    }
+
+    // Single instance: anything that answers on the port counts as running.
+    if (sendControlMessage(PROBE_TEXT) >= 0) {
+        writeLog("Laucher already started", 0);
+        return 0;
+    }
+
+    // Rotate only now, so the probe's "connect error" ends up in the copy ".1"
+    // and the new log begins with the server thread's banner.
+    rotateLogs();
+
+    int error = platform::startThread(serverThreadMain);
+    if (error != 0) {
+        char text[128];
+        std::snprintf(text, sizeof text, "ERROR; return code from CreateThread() is %d\n", error);
+        writeLog(text, 0);
+        platform::exitProcess(-1);
+    }
+
+    int code = platform::waitForQuitMessage();
+    writeLog("Server: STOP?!.\n\n", 0);
+    return code;
+}
