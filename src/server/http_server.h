@@ -41,6 +41,9 @@ public:
     void run();
     void connectionLoop();
     long readClientData(ClientSlot* slot, std::string& request);
+    // Closes the client's socket, takes it out of the master set and frees
+    // its slot.
+    void closeClient(ClientSlot* slot, platform::SocketSet& master);
 
     // Request handling.
     int handleRequest(ClientSlot* slot, const std::string& request);
@@ -62,3 +65,15 @@ bool isStartZanfiro(const RequestParams& params);
 
 // A request that reaches this size is cut there, rejected and closed.
 constexpr std::size_t MAX_REQUEST_BYTES = 64 * 1024;
+
+// Timing and sizes of the connection loop.
+constexpr long LOOP_WAIT_SECONDS = 1200;         // longest single wait
+constexpr double SWEEP_INTERVAL_SECONDS = 20.0;  // a sweep pass comes after more than this
+constexpr double IDLE_LIMIT_SECONDS = 3.0;       // a silent client older than this is swept
+constexpr std::size_t READ_CHUNK_BYTES = 2048;
+
+// The master set of the loop: the listener first, then the clients in the
+// order they came. A socket is added at the end, once, while there is room;
+// removing one moves the later ones down. False when it was not added.
+bool addToMasterSet(platform::SocketSet& set, platform::Socket s);
+void removeFromMasterSet(platform::SocketSet& set, platform::Socket s);

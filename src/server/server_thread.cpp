@@ -1,0 +1,25 @@
+// The routine of the server thread: banner, server object, listener, loop.
+#include "server/server_thread.h"
+
+#include <cstdio>
+
+#include "log/log.h"
+#include "server/http_server.h"
+
+const char* const LAUNCHER_NAME = "zanfiroWebLauncher";
+const char* const LAUNCHER_VERSION = "1.3.2";
+const char* const LAUNCHER_DATE = "2012-06-01";
+
+void serverThreadMain() {
+    writeLog("-----------------------------------------------------", 0);
+    char banner[128];
+    std::snprintf(banner, sizeof banner, "%s versione %s, %s", LAUNCHER_NAME, LAUNCHER_VERSION,
+                  LAUNCHER_DATE);
+    writeLog(banner, 0);
+
+    HttpServer server(LAUNCHER_NAME, LAUNCHER_VERSION, LAUNCHER_DATE);
+    // A failed open leaves the listener unset; the loop's first wait then
+    // fails and ends the process.
+    server.open(LAUNCHER_PORT);
+    server.run();
+}
