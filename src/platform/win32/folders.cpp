@@ -1,0 +1,64 @@
+// Known folders from the shell, paths with backslashes.
+#include "platform/folders.h"
+
+#include <shlobj.h>
+#include <windows.h>
+
+namespace platform {
+
+int knownFolderPath(KnownFolder folder, std::string& path) {
+    char buffer[MAX_PATH] = {};
+    HRESULT result = SHGetFolderPathA(nullptr, static_cast<int>(folder), nullptr, SHGFP_TYPE_CURRENT, buffer);
+    if (FAILED(result)) return static_cast<int>(result);
+    path = buffer;
+    return static_cast<int>(result);
+}
+
+char pathSeparator() {
+    return '\\';
+}
+
+const char* executableSuffix() {
+    return ".exe";
+}
+
+namespace {
+
+bool isSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+bool isDirectory(const std::string& path) {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Where the folders that may need creating begin: after "C:\", after
+// "\\server\share\", or at the start of a relative path.
+std::size_t firstCreatable(const std::string& path) {
+    if (path.size() >= 2 && path[1] == ':') return path.size() > 2 && isSeparator(path[2]) ? 3 : 2;
+    if (path.size() >= 2 && isSeparator(path[0]) && isSeparator(path[1])) {
+        std::size_t server = path.find_first_of("\\/", 2);
+        if (server == std::string::npos) return path.size();
+        std::size_t share = path.find_first_of("\\/", server + 1);
+        return share == std::string::npos ? path.size() : share + 1;
+    }
+    if (!path.empty() && isSeparator(path[0])) return 1;
+    return 0;
+}
+
+}  // namespace
+
+bool makeDirectories(const std::string& path) {
+    if (path.empty()) return false;
+    for (std::size_t at = firstCreatable(path); at <= path.size(); ++at) {
+        if (at != path.size() && !isSeparator(path[at])) continue;
+        if (at == 0 || isSeparator(path[at - 1])) continue;  // no name between two separators
+        // An existing folder refuses with ERROR_ALREADY_EXISTS; the final
+        // check below tells whether the whole path stands.
+        CreateDirectoryA(path.substr(0, at).c_str(), nullptr);
+    }
+    return isDirectory(path);
+}
+
+}  // namespace platform
