@@ -1,8 +1,10 @@
 // Known folders from the shell, paths with backslashes.
 #include "platform/folders.h"
 
-#include <shlobj.h>
+// windows.h comes first: shlobj.h builds on it.
 #include <windows.h>
+
+#include <shlobj.h>
 
 namespace platform {
 

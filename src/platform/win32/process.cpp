@@ -2,8 +2,10 @@
 // message queue as the quit request, and the shell for the desktop program.
 #include "platform/process.h"
 
-#include <shellapi.h>
+// windows.h comes first: shellapi.h builds on it.
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,8 +1,10 @@
 // Winsock 2 behind the socket seam.
 #include "platform/socket.h"
 
-#include <windows.h>
+// winsock2.h must come before windows.h.
 #include <winsock2.h>
+
+#include <windows.h>
 
 #include <climits>
 
