@@ -173,6 +173,11 @@ long startProgram(const std::string& file, const std::string& argument, const st
     int error = posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
     if (error == 0)
         error = posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+    // Our sockets are close-on-exec already; this also keeps out anything a
+    // library opened without that flag. Output and errors stay shared.
+    if (error == 0) error = posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+#endif
 
     // Its own session, so it outlives the launcher and its terminal; default
     // dispositions and an empty mask, not the launcher's blocked stop signals.
