@@ -26,8 +26,15 @@ namespace fs = std::filesystem;
 // Writes what it was started with next to itself: each argument in its own
 // file, its argv[0], working directory, open descriptors, session, signal
 // state and standard input; "done" last.
+// The signal state is read first and with builtins only: the shell blocks
+// signals of its own while it waits for a command it started.
 const char* const RECORDER = R"(#!/bin/sh
+while IFS= read -r line; do
+  case "$line" in Sig*) signals="$signals$line
+";; esac
+done < /proc/$$/status
 dir=$(dirname "$0")
+printf '%s' "$signals" > "$dir/signals"
 i=0
 for a in "$@"; do
   i=$((i+1))
@@ -38,7 +45,6 @@ pwd -P > "$dir/cwd"
 echo $$ > "$dir/pid"
 ls /proc/$$/fd > "$dir/fds"
 cut -d' ' -f6 /proc/$$/stat > "$dir/sid"
-grep -E '^Sig(Blk|Ign):' /proc/$$/status > "$dir/signals"
 readlink /proc/$$/fd/0 > "$dir/stdin"
 : > "$dir/done"
 )";
