@@ -49,7 +49,7 @@ TEST(WriteLog, LineShapes) {
     }
 }
 
-TEST(WriteLog, CStringFormWritesTheSameLine) {
+TEST(WriteLog, CStringFormAndMissingMessage) {
     TempLog log;
     writeLog("Conn. 127.0.0.1", 0);
     writeLog(static_cast<const char*>(nullptr), 1);
