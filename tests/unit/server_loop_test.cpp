@@ -1,0 +1,374 @@
+// The connection loop driven by a scripted platform: which sockets it waits
+// on, what it accepts, reads, answers, sweeps and logs.
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "fake/fake_platform.h"
+#include "log/log.h"
+#include "server/http_server.h"
+#include "server/server_thread.h"
+#include "unit/log_test_support.h"
+
+namespace {
+
+using logtest::STAMP;
+using logtest::TempLog;
+using platform::Socket;
+using platform::SocketSet;
+
+const Socket LISTENER = 3;
+const int EAGAIN_ = 11;  // the fake's would-block error
+const int EINTR_ = 4;    // the fake's interrupted error
+const int RESET = 104;
+const std::string REJECTION = "HTTP/1.0 400 Bad Request\r\nContent-Length: 0\r\n\r\n";
+const std::string STATUS_REQUEST = "GET /getAppStatus?request-id=1&callback=cb HTTP/1.1\r\n\r\n";
+const std::string STATUS_BODY =
+    "cb({\"request-id\":\"1\",\"secret-key\":\"\",\"request-type\": \"getAppStatus\","
+    "\"response\":{\"result\":\"Success\",\"message\":\"NotRunning\"}})";
+
+const std::string OK_ANSWER = "HTTP/1.1 200 OK\r\nContent-Type: text/javascript\r\nContent-Length: " +
+                              std::to_string(STATUS_BODY.size()) + "\r\n\r\n" + STATUS_BODY;
+
+std::vector<Socket> members(const SocketSet& set) {
+    return std::vector<Socket>(set.sockets, set.sockets + set.count);
+}
+
+// One receive: data, or an error (data ignored), or the peer's close.
+struct Chunk {
+    std::string data;
+    int error = 0;
+};
+Chunk bytes(const std::string& data) {
+    return {data, 0};
+}
+Chunk failure(int error) {
+    return {"", error};
+}
+Chunk closed() {
+    return {"", 0};
+}
+
+class Loop : public ::testing::Test {
+protected:
+    void SetUp() override {
+        server.listenSocket = LISTENER;
+        auto& fake = fake::state();
+        fake.waitReadable = [this](SocketSet& set, long timeout) { return wait(set, timeout); };
+        fake.acceptConnection = [this](Socket listener, platform::Ipv4Endpoint& peer) {
+            EXPECT_EQ(listener, LISTENER);
+            if (pending.empty()) {
+                fake::state().lastError = EAGAIN_;
+                return platform::NO_SOCKET;
+            }
+            Socket s = pending.front().first;
+            peer.address = 0x7F000001u;
+            peer.port = static_cast<std::uint16_t>(pending.front().second);
+            pending.pop_front();
+            return s;
+        };
+        fake.receiveBytes = [this](Socket s, char* buffer, std::size_t capacity) -> long {
+            ++receives[s];
+            std::deque<Chunk>& queue = incoming[s];
+            if (queue.empty()) {
+                fake::state().lastError = EAGAIN_;
+                return -1;
+            }
+            Chunk chunk = queue.front();
+            if (chunk.error) {
+                queue.pop_front();
+                fake::state().lastError = chunk.error;
+                return -1;
+            }
+            std::size_t n = std::min(capacity, chunk.data.size());
+            chunk.data.copy(buffer, n);
+            if (n == chunk.data.size())
+                queue.pop_front();
+            else
+                queue.front().data.erase(0, n);
+            return static_cast<long>(n);
+        };
+    }
+
+    // Each step of the script is one wait: it may move the clock, and says
+    // which sockets are ready. When the script ends, the wait is interrupted
+    // with a stop asked for, so the loop returns.
+    struct Step {
+        long advance = 0;           // seconds added to the clock before the wait returns
+        std::vector<Socket> ready;  // empty: the wait times out
+        int error = 0;              // non-zero: the wait fails with it
+    };
+    int wait(SocketSet& set, long timeout) {
+        masters.push_back(members(set));
+        timeouts.push_back(timeout);
+        if (next == script.size()) {
+            serving->stopRequested = 1;
+            fake::state().lastError = EINTR_;
+            return -1;
+        }
+        const Step& step = script[next++];
+        fake::state().now += step.advance;
+        if (step.error) {
+            fake::state().lastError = step.error;
+            return -1;
+        }
+        for (Socket s : step.ready)
+            EXPECT_TRUE(platform::socketSetContains(set, s)) << "socket " << s << " is not waited on";
+        set.count = 0;
+        for (Socket s : step.ready) set.sockets[set.count++] = s;
+        return static_cast<int>(set.count);
+    }
+
+    // A connection from 127.0.0.1:port that the next accept takes.
+    void connection(Socket s, int port) { pending.push_back({s, port}); }
+    Step acceptStep(long advance = 0) { return {advance, {LISTENER}, 0}; }
+
+    TempLog log;  // first: resets the fake platform
+    HttpServer server{"zanfiroWebLauncher", "1.3.2", "2012-06-01"};
+    HttpServer* serving = &server;  // the server the script stops
+    std::vector<Step> script;
+    std::size_t next = 0;
+    std::vector<std::vector<Socket>> masters;  // the set given to each wait
+    std::vector<long> timeouts;
+    std::deque<std::pair<Socket, int>> pending;
+    std::map<Socket, std::deque<Chunk>> incoming;
+    std::map<Socket, int> receives;
+};
+
+TEST_F(Loop, MasterSetKeepsTheListenerFirstAndClientsInOrder) {
+    for (int i = 0; i < 4; ++i) connection(200 + i, 50000 + i);
+    incoming[201] = {bytes(STATUS_REQUEST)};
+    // Four connections are pending at once: one is taken per pass.
+    script = {acceptStep(), acceptStep(), acceptStep(), acceptStep(), {0, {201}, 0}};
+    server.connectionLoop();
+
+    EXPECT_EQ(masters, (std::vector<std::vector<Socket>>{{LISTENER},
+                                                         {LISTENER, 200},
+                                                         {LISTENER, 200, 201},
+                                                         {LISTENER, 200, 201, 202},
+                                                         {LISTENER, 200, 201, 202, 203},
+                                                         {LISTENER, 200, 202, 203}}));
+    for (long timeout : timeouts) EXPECT_EQ(timeout, 1200);
+    EXPECT_EQ(fake::state().sent[201], OK_ANSWER);
+    EXPECT_EQ(fake::state().closed, std::vector<Socket>{201});
+    EXPECT_EQ(server.clientCount, 3);
+    EXPECT_LT(server.clients[1].socket, 0);
+    EXPECT_EQ(log.contents(), std::string(STAMP) + "Conn. 127.0.0.1:50000\n" + STAMP +
+                                  "Conn. 127.0.0.1:50001\n" + STAMP + "Conn. 127.0.0.1:50002\n" + STAMP +
+                                  "Conn. 127.0.0.1:50003\n" + STAMP + "response: " + STATUS_BODY + "\n\n" +
+                                  "    Disc. 127.0.0.1:50001\n\n");
+}
+
+TEST_F(Loop, AcceptedClientIsNotReadInItsOwnPass) {
+    connection(200, 50000);
+    incoming[200] = {bytes("ciao")};
+    script = {acceptStep()};
+    server.connectionLoop();
+    EXPECT_EQ(receives[200], 0);
+    EXPECT_EQ(server.clientCount, 1);
+}
+
+TEST_F(Loop, FailedAcceptIsLoggedAndTheLoopGoesOn) {
+    connection(200, 50000);
+    script = {acceptStep(), acceptStep()};  // the second finds nothing pending
+    fake::state().acceptConnection = [inner = fake::state().acceptConnection, calls = 0](
+                                         Socket l, platform::Ipv4Endpoint& peer) mutable {
+        if (++calls == 1) {
+            fake::state().lastError = 24;
+            return platform::NO_SOCKET;
+        }
+        return inner(l, peer);
+    };
+    server.connectionLoop();
+    EXPECT_EQ(log.contents(), std::string(STAMP) + "xxx- Errore nell'accept. fake error 24 - errno: 24\n\n" +
+                                  STAMP + "Conn. 127.0.0.1:50000\n");
+    EXPECT_EQ(server.clientCount, 1);
+}
+
+TEST_F(Loop, SixtyFourthConnectionIsRefusedAndClosedAtOnce) {
+    for (int i = 0; i < 64; ++i) {
+        connection(200 + i, 40000 + i);
+        script.push_back(acceptStep());
+    }
+    server.connectionLoop();
+
+    EXPECT_EQ(server.clientCount, 63);
+    EXPECT_EQ(fake::state().closed, std::vector<Socket>{263});
+    const std::vector<Socket>& last = masters.back();
+    ASSERT_EQ(last.size(), 64u);
+    EXPECT_EQ(last.front(), LISTENER);
+    EXPECT_EQ(last.back(), 262);
+    const std::string contents = log.contents();
+    EXPECT_NE(contents.find(std::string(STAMP) +
+                            "Conn. 127.0.0.1:40062\n"
+                            "  xxx: Connessione con 127.0.0.1:40063 non accettata (client 63/63).\n\n"),
+              std::string::npos)
+        << contents;
+}
+
+struct ReadCase {
+    const char* name;
+    std::deque<Chunk> chunks;
+    std::string sent;  // what the client receives
+    std::string log;   // after the "Conn." line
+};
+
+TEST_F(Loop, OutcomesOfARead) {
+    const std::string big(3000 - STATUS_REQUEST.size(), 'a');
+    const std::string answered =
+        std::string(STAMP) + "response: " + STATUS_BODY + "\n\n    Disc. 127.0.0.1:50000\n\n";
+    std::string exact2048 = STATUS_REQUEST + std::string(2048 - STATUS_REQUEST.size(), 'b');
+    const std::vector<ReadCase> cases = {
+        {"one byte",
+         {bytes("x")},
+         REJECTION,
+         "  [HTTPServer::handleRequest] not HTTP request or valid command:\n  x\n" + std::string(STAMP) +
+             "response: \n\n    Disc. 127.0.0.1:50000\n\n"},
+        {"3000 bytes at once", {bytes(STATUS_REQUEST + big)}, OK_ANSWER, answered},
+        {"exactly 2048 then nothing pending", {bytes(exact2048)}, OK_ANSWER, answered},
+        {"exactly 2048 then the client's close", {bytes(exact2048), closed()}, OK_ANSWER, answered},
+        {"close without a request", {closed()}, "", "    Client 127.0.0.1:50000 auto-disconnected\n\n"},
+        {"reset", {failure(RESET)}, "", "    General error on reading 127.0.0.1:50000\n\n"},
+        {"reset after a full chunk",
+         {bytes(exact2048), failure(RESET)},
+         "",
+         "    General error on reading 127.0.0.1:50000\n\n"},
+        {"readable but nothing there", {}, "", "    General error on reading 127.0.0.1:50000\n\n"},
+    };
+    for (const ReadCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempLog fresh;
+        SetUp();
+        HttpServer fresh_server{"zanfiroWebLauncher", "1.3.2", "2012-06-01"};
+        fresh_server.listenSocket = LISTENER;
+        serving = &fresh_server;
+        next = 0;
+        pending.clear();
+        incoming.clear();
+        connection(200, 50000);
+        incoming[200] = c.chunks;
+        script = {acceptStep(), {0, {200}, 0}};
+        fresh_server.connectionLoop();
+
+        EXPECT_EQ(fake::state().sent[200], c.sent);
+        EXPECT_EQ(fake::state().closed, std::vector<Socket>{200});
+        EXPECT_EQ(fresh_server.clientCount, 0);
+        EXPECT_EQ(fresh.contents(), std::string(STAMP) + "Conn. 127.0.0.1:50000\n" + c.log);
+    }
+}
+
+TEST_F(Loop, OversizedRequestIsCutRejectedAndClosed) {
+    std::string huge = STATUS_REQUEST + std::string(100000, 'z');
+    connection(200, 50000);
+    incoming[200] = {bytes(huge)};
+    script = {acceptStep(), {0, {200}, 0}};
+    server.connectionLoop();
+
+    EXPECT_EQ(receives[200], 32) << "reading stops at 64 KiB";
+    EXPECT_EQ(fake::state().sent[200], REJECTION);
+    EXPECT_EQ(fake::state().closed, std::vector<Socket>{200});
+    const std::string contents = log.contents();
+    const std::string head =
+        std::string(STAMP) + "Conn. 127.0.0.1:50000\n" +
+        "  xxx: request from 127.0.0.1:50000 too long (65536 bytes or more):\n  GET /getAppStatus";
+    EXPECT_EQ(contents.compare(0, head.size(), head), 0) << contents.substr(0, 300);
+    const std::string tail = std::string(STAMP) + "response: \n\n    Disc. 127.0.0.1:50000\n\n";
+    ASSERT_GE(contents.size(), tail.size());
+    EXPECT_EQ(contents.substr(contents.size() - tail.size()), tail);
+    EXPECT_LT(contents.size(), 2000u + head.size() + tail.size()) << "the echoed text is one cut line";
+}
+
+TEST_F(Loop, RequestJustBelowTheBoundIsHandled) {
+    std::string request = STATUS_REQUEST + std::string(65535 - STATUS_REQUEST.size(), 'z');
+    connection(200, 50000);
+    incoming[200] = {bytes(request)};
+    script = {acceptStep(), {0, {200}, 0}};
+    server.connectionLoop();
+    EXPECT_EQ(fake::state().sent[200], OK_ANSWER);
+}
+
+TEST_F(Loop, SweepComesAfterMoreThanTwentySecondsAndClosesClientsIdleMoreThanThree) {
+    // Clients taken at start+0, +17 and +18; passes at +20 (no sweep yet),
+    // +21 (sweep: ages 21, 4 and 3), +30 (no sweep: 9 s after the last one)
+    // and +42 (sweep).
+    connection(200, 50000);
+    connection(201, 50001);
+    connection(202, 50002);
+    connection(203, 50003);
+    script = {
+        acceptStep(0),   // 200 at +0
+        acceptStep(17),  // 201 at +17
+        acceptStep(1),   // 202 at +18
+        {2, {}, 0},      // +20: time-out, not yet a sweep
+        {1, {}, 0},      // +21: sweep
+        acceptStep(1),   // 203 at +22
+        {8, {}, 0},      // +30
+        {12, {}, 0},     // +42: sweep
+    };
+    std::vector<std::vector<Socket>> closedAfter;
+    fake::state().waitReadable = [this, &closedAfter](SocketSet& set, long timeout) {
+        closedAfter.push_back(fake::state().closed);
+        return wait(set, timeout);
+    };
+    server.connectionLoop();
+
+    // closedAfter[i] is what had been closed before wait i.
+    EXPECT_EQ(closedAfter[4], std::vector<Socket>{}) << "no sweep at +20";
+    EXPECT_EQ(closedAfter[5], (std::vector<Socket>{200, 201})) << "sweep at +21 keeps the 3-second client";
+    EXPECT_EQ(closedAfter[7], (std::vector<Socket>{200, 201})) << "no sweep 9 s after the last";
+    // 203 took slot 0 again, and the sweep goes in slot order.
+    EXPECT_EQ(fake::state().closed, (std::vector<Socket>{200, 201, 203, 202}));
+    const std::string contents = log.contents();
+    EXPECT_NE(
+        contents.find("    Disconnect Forced 127.0.0.1:50000\n\n    Disconnect Forced 127.0.0.1:50001\n\n"),
+        std::string::npos)
+        << contents;
+    EXPECT_EQ(server.clientCount, 0);
+}
+
+TEST_F(Loop, InterruptedWaitIsWaitedAgainUnlessAStopWasAsked) {
+    script = {{0, {}, EINTR_}, {0, {}, EINTR_}, {0, {}, 0}};
+    server.connectionLoop();
+    EXPECT_EQ(masters.size(), 4u);
+    EXPECT_EQ(log.contents(), "");
+}
+
+TEST_F(Loop, FailedWaitEndsTheProcess) {
+    script = {{0, {}, 9}};
+    fake::state().closeSocket = [](Socket s) {
+        writeLog("closed " + std::to_string(s), 2);
+        return 0;
+    };
+    EXPECT_EXIT(server.connectionLoop(), ::testing::ExitedWithCode(1), "");
+    EXPECT_EQ(log.contents(), std::string("  xxx: Errore nel select:\n    fake error 9\n    closed 3\n") +
+                                  STAMP + "<<<< Uscita forzata [esci()] >>>>\n");
+}
+
+TEST_F(Loop, RunClosesClientsThenTheListenerWhenTheLoopEnds) {
+    connection(200, 50000);
+    connection(201, 50001);
+    script = {acceptStep(), acceptStep()};
+    server.run();
+    EXPECT_EQ(fake::state().closed, (std::vector<Socket>{200, 201, LISTENER}));
+    EXPECT_EQ(server.clientCount, 2);  // closeAllClients keeps the count
+}
+
+TEST(ServerThread, BannerThenStartFailureThenFailedWaitEndTheProcess) {
+    TempLog log;
+    fake::state().startSocketLibrary = [](int, int, platform::SocketLibraryVersion&) { return 10091; };
+    // The fake's default wait fails as a wait on an invalid socket does.
+    EXPECT_EXIT(serverThreadMain(), ::testing::ExitedWithCode(1), "");
+    EXPECT_EQ(log.contents(), std::string(STAMP) + "-----------------------------------------------------\n" +
+                                  STAMP +
+                                  "zanfiroWebLauncher versione 1.3.2, 2012-06-01\n"
+                                  "  Nessuna DLL WinSock\n"
+                                  "  xxx: Errore nel select:\n"
+                                  "    fake error 9\n" +
+                                  STAMP + "<<<< Uscita forzata [esci()] >>>>\n");
+}
+
+}  // namespace
