@@ -42,3 +42,6 @@ function(zwl_add_blackbox_tests name kind binary fake)
 endfunction()
 
 zwl_add_blackbox_tests(linux linux $<TARGET_FILE:zanfiroWebLauncher> $<TARGET_FILE:fake_zanfiro>)
+
+# The same modules against the Windows build under Wine, when it is given.
+include(${CMAKE_CURRENT_LIST_DIR}/../wine/wine.cmake)

@@ -7,11 +7,15 @@ record is read) lives in the class Target. The tests use only Target and the
 helpers below.
 
 Selected by the environment (set by blackbox.cmake):
-  ZWL_TARGET        "linux" (the POSIX build)
+  ZWL_TARGET        "linux" (the POSIX build) or "wine" (the Windows build
+                    under Wine, class WineTarget)
   ZWL_BINARY        path of the launcher executable
   ZWL_FAKE_PROGRAM  path of the fake desktop program
+  ZWL_WINEPREFIX    for "wine": the prefix the CTest fixture prepared
+  ZWL_WINE          for "wine": the wine command (default "wine")
 """
 
+import getpass
 import os
 import re
 import shutil
@@ -57,6 +61,8 @@ class FakeRecord:
         self.cwd = None
         self.fds = {}  # descriptor number -> what it points at
         self.blocked_signals = None  # int mask, None when not recorded
+        self.command_line = None  # Windows: the whole command line
+        self.split_argv = []  # Windows: the command line as CommandLineToArgvW splits it
         self.complete = False
         for line in text.splitlines():
             parts = line.split(" ")
@@ -74,6 +80,10 @@ class FakeRecord:
                 self.fds[int(parts[1])] = target
             elif key == "sigblk":
                 self.blocked_signals = int(parts[1], 16)
+            elif key == "cmdline":
+                self.command_line = bytes.fromhex(parts[1] if len(parts) > 1 else "").decode("utf-8", "replace")
+            elif key == "warg":
+                self.split_argv.append(bytes.fromhex(parts[1] if len(parts) > 1 else "").decode("utf-8", "replace"))
             elif key == "end":
                 self.complete = True
 
@@ -229,6 +239,102 @@ class Target:
         return [record for _, record in sorted(records, key=lambda pair: pair[0])]
 
 
+class WineTarget(Target):
+    """The Windows build under Wine. All tests of a run share the prefix that
+    the CTest fixture made (wineboot takes long); each test starts with the
+    prefix's log folder and program folder removed, and ends with every Wine
+    process of the prefix killed."""
+
+    WINDOWS_PROGRAM_FOLDER = "C:\\Program Files (x86)\\zanfiro"
+
+    def __init__(self, root):
+        self.kind = "wine"
+        self.binary = os.environ["ZWL_BINARY"]
+        self.fake_program = os.environ["ZWL_FAKE_PROGRAM"]
+        self.wine = os.environ.get("ZWL_WINE", "wine")
+        self.prefix = os.environ["ZWL_WINEPREFIX"]
+        self.root = root
+        self.processes = []
+        drive_c = os.path.join(self.prefix, "drive_c")
+        # The roaming application-data folder (26) and, for a 64-bit program,
+        # the 32-bit program-files folder (42) as Wine maps them.
+        self.app_data = os.path.join(drive_c, "users", getpass.getuser(), "AppData", "Roaming")
+        self.program_files = os.path.join(drive_c, "Program Files (x86)")
+        if not os.path.isdir(self.app_data) or not os.path.isdir(self.program_files):
+            raise RuntimeError("the Wine prefix %s is not set up (run the wine_prefix_setup test first)"
+                               % self.prefix)
+        shutil.rmtree(os.path.join(self.app_data, "zanfiro"), ignore_errors=True)
+        shutil.rmtree(self.program_folder(), ignore_errors=True)
+
+    def environment(self):
+        env = dict(os.environ)
+        env["WINEPREFIX"] = self.prefix
+        env["WINEDEBUG"] = "-all"
+        return env
+
+    def wine_command(self, *arguments, timeout=EXIT_TIMEOUT):
+        """Runs a Wine tool (wineserver, winepath) for the prefix."""
+        return subprocess.run(list(arguments), env=self.environment(), stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=timeout)
+
+    def start(self, *arguments):
+        process = subprocess.Popen(
+            [self.wine, self.binary, *arguments],
+            env=self.environment(),
+            cwd=self.root,
+            stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL,
+            start_new_session=True,
+        )
+        self.processes.append(process)
+        return process
+
+    def stop_all(self):
+        for process in self.processes:
+            if process.poll() is None:
+                try:
+                    os.killpg(process.pid, signal.SIGKILL)
+                except ProcessLookupError:
+                    pass
+        # Ends what the launcher started too (the fake program), and the
+        # prefix's wineserver, so no process stays behind.
+        wineserver = os.path.join(os.path.dirname(shutil.which(self.wine) or self.wine), "wineserver")
+        if not os.path.exists(wineserver):
+            wineserver = "wineserver"
+        try:
+            self.wine_command(wineserver, "-k")
+            self.wine_command(wineserver, "-w")
+        except (OSError, subprocess.TimeoutExpired):
+            pass
+        for process in self.processes:
+            try:
+                process.wait(timeout=EXIT_TIMEOUT)
+            except subprocess.TimeoutExpired:
+                pass
+
+    def log_folder(self):
+        return os.path.join(self.app_data, "zanfiro", "log")
+
+    def program_path(self):
+        return os.path.join(self.program_folder(), "zanfiro.exe")
+
+    def expected_working_directory(self):
+        # What the started program's GetCurrentDirectoryW gives: Windows
+        # keeps no trailing backslash after a folder name.
+        return self.WINDOWS_PROGRAM_FOLDER
+
+    def expected_exe_path(self):
+        return self.WINDOWS_PROGRAM_FOLDER + "\\zanfiro.exe"
+
+
+def make_target(root):
+    """The Target for the build named by ZWL_TARGET."""
+    if os.environ.get("ZWL_TARGET") == "wine":
+        return WineTarget(root)
+    return Target(root)
+
+
 # --- the log's lines ------------------------------------------------------
 
 
@@ -306,7 +412,7 @@ class LauncherTestCase(unittest.TestCase):
     def setUp(self):
         self.root = tempfile.mkdtemp(prefix="zwl-blackbox-")
         self.addCleanup(shutil.rmtree, self.root, ignore_errors=True)
-        self.target = Target(self.root)
+        self.target = make_target(self.root)
         self.addCleanup(self.target.stop_all)
         self.target.install_fake_program()
         self.launcher = None

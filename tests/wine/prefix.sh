@@ -1,0 +1,34 @@
+#!/bin/sh
+# Makes (create) or removes (remove) the Wine prefix of one test run.
+#   prefix.sh create|remove <prefix folder> [<wine command>]
+set -eu
+action=$1
+WINEPREFIX=$2
+wine=${3:-wine}
+export WINEPREFIX
+export WINEDEBUG=-all
+wineserver=$(dirname "$(command -v "$wine")")/wineserver
+[ -x "$wineserver" ] || wineserver=wineserver
+
+case "$action" in
+create)
+    if [ -e "$WINEPREFIX" ]; then
+        "$wineserver" -k 2>/dev/null || true
+        rm -rf "$WINEPREFIX"
+    fi
+    mkdir -p "$(dirname "$WINEPREFIX")"
+    "$(dirname "$(command -v "$wine")")/wineboot" -i
+    "$wineserver" -w
+    # What the tests rely on must be there.
+    test -d "$WINEPREFIX/drive_c/users/$(id -un)/AppData/Roaming"
+    test -d "$WINEPREFIX/drive_c/Program Files (x86)"
+    ;;
+remove)
+    "$wineserver" -k 2>/dev/null || true
+    rm -rf "$WINEPREFIX"
+    ;;
+*)
+    echo "usage: prefix.sh create|remove <prefix> [<wine>]" >&2
+    exit 2
+    ;;
+esac
