@@ -6,7 +6,7 @@ import struct
 import time
 import unittest
 
-from harness import (REJECTION, QUIT_WORD, LauncherTestCase, connect, exchange, get, jsonp_answer,
+from harness import (EXCHANGE_TIMEOUT, REJECTION, QUIT_WORD, LauncherTestCase, connect, exchange, get, jsonp_answer,
                      port_is_free, read_to_end, wait_until)
 
 STATUS_BODY = (b'cb1({"request-id":"17","secret-key":"","request-type": "getAppStatus",'
@@ -84,6 +84,16 @@ class AnswersTest(LauncherTestCase):
             (None, ""),
             (2, "Disc. 127.0.0.1:%d" % port),
         ])
+
+
+class ListenerTest(LauncherTestCase):
+
+    def test_only_the_loopback_address_is_served(self):
+        # 127.0.0.2 reaches this machine too, but the listener is bound to
+        # 127.0.0.1 alone.
+        with self.assertRaises(ConnectionRefusedError):
+            socket.create_connection(("127.0.0.2", 5560), timeout=EXCHANGE_TIMEOUT).close()
+        self.assertEqual(exchange(get("getAppStatus?request-id=17&callback=cb1")), jsonp_answer(STATUS_BODY))
 
 
 class QuitTest(LauncherTestCase):
