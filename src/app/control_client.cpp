@@ -7,9 +7,6 @@
 #include "platform/socket.h"
 #include "server/http_server.h"
 
-const char* const QUIT_WORD = "_Wr8p_";
-const char* const PROBE_TEXT = "ciao";
-
 int sendControlMessage(const char* text) {
     platform::SocketLibraryVersion granted;
     if (platform::startSocketLibrary(2, 0, granted) != 0) {

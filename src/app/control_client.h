@@ -1,6 +1,8 @@
 // The one-shot client that talks to a running launcher.
 #pragma once
 
+#include "protocol/control_words.h"
+
 // Sends text to the launcher on 127.0.0.1 and waits for one reply. 0 when the
 // exchange worked (a reply or an orderly close), -1 when it did not. Ends the
 // process with 1 when the socket library or a socket cannot be had.
@@ -10,5 +12,3 @@ int sendControlMessage(const char* text);
 // answers cannot hold the caller.
 constexpr int CONTROL_CLIENT_TIMEOUT_MS = 2500;
 
-extern const char* const QUIT_WORD;   // "_Wr8p_"
-extern const char* const PROBE_TEXT;  // "ciao"

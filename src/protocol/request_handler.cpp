@@ -4,6 +4,7 @@
 #include "log/log.h"
 #include "platform/process.h"
 #include "platform/socket.h"
+#include "protocol/control_words.h"
 #include "protocol/http_response.h"
 #include "protocol/request_params.h"
 #include "protocol/response_body.h"
@@ -11,8 +12,6 @@
 
 namespace {
 
-// Sent by "-kill" to stop the running instance.
-const char QUIT_WORD[] = "_Wr8p_";
 const std::size_t QUIT_WORD_LENGTH = sizeof QUIT_WORD - 1;
 
 HTTPResponse rejection() {
