@@ -17,7 +17,9 @@ const char* const LOG_FILE_NAME = "zanfiroWebLauncher.log";
 
 // Both threads (and the rotation) may be the first to need the path.
 std::mutex pathMutex;
-std::string cachedPath;
+// Never destroyed: when the main thread returns on a stop signal, the server
+// thread may still be writing a line while static objects are torn down.
+std::string& cachedPath = *new std::string;
 
 // Keeps two threads that both find the log full from rotating it twice.
 std::mutex rotationMutex;
