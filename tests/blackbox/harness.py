@@ -270,6 +270,10 @@ class WineTarget(Target):
         env = dict(os.environ)
         env["WINEPREFIX"] = self.prefix
         env["WINEDEBUG"] = "-all"
+        # Nothing of the real user's: no menu entries, no links into their
+        # home.
+        env["WINEDLLOVERRIDES"] = "winemenubuilder.exe=d"
+        env["HOME"] = self.prefix + ".home"
         return env
 
     def wine_command(self, *arguments, timeout=EXIT_TIMEOUT):
@@ -289,6 +293,16 @@ class WineTarget(Target):
         )
         self.processes.append(process)
         return process
+
+    def exit_code(self, process, timeout=EXIT_TIMEOUT):
+        code = super().exit_code(process, timeout)
+        if code is not None:
+            # Wine difference: the wineserver, which holds a Windows process's
+            # sockets, closes them a moment after the Unix process has ended;
+            # Windows closes them before the process counts as ended. Give it
+            # that moment, so a test sees the port as Windows would.
+            wait_until(port_is_free, 1.0)
+        return code
 
     def stop_all(self):
         for process in self.processes:

@@ -19,8 +19,9 @@ STATUS_REQUEST = get("getAppStatus?request-id=1&callback=cb")
 
 
 def read(path):
+    """A log file as text with "\\n" line ends (the Windows build writes CR LF)."""
     with open(path, "rb") as f:
-        return f.read().decode("latin-1")
+        return f.read().decode("latin-1").replace("\r\n", "\n")
 
 
 def serve_again(case):
@@ -168,6 +169,9 @@ class StopSignalTest(LauncherTestCase):
     start_launcher = False
 
     def test_stop_signals_end_the_server_cleanly(self):
+        if self.target.kind != "linux":
+            self.skipTest("stop signals are the POSIX build's quit request; the Windows build quits on a "
+                          "thread quit message, tested in tests/wine")
         # SIGTERM from a service manager, Ctrl-C (SIGINT to the terminal's
         # process group) and SIGHUP from a closed terminal.
         for number, to_group in [(signal.SIGTERM, False), (signal.SIGINT, True), (signal.SIGHUP, False)]:

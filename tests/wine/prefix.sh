@@ -7,6 +7,9 @@ WINEPREFIX=$2
 wine=${3:-wine}
 export WINEPREFIX
 export WINEDEBUG=-all
+# Nothing of the real user's: no menu entries, no links into their home.
+export WINEDLLOVERRIDES=winemenubuilder.exe=d
+export HOME="$WINEPREFIX.home"
 wineserver=$(dirname "$(command -v "$wine")")/wineserver
 [ -x "$wineserver" ] || wineserver=wineserver
 
@@ -16,7 +19,8 @@ create)
         "$wineserver" -k 2>/dev/null || true
         rm -rf "$WINEPREFIX"
     fi
-    mkdir -p "$(dirname "$WINEPREFIX")"
+    rm -rf "$HOME"
+    mkdir -p "$HOME"
     "$(dirname "$(command -v "$wine")")/wineboot" -i
     "$wineserver" -w
     # What the tests rely on must be there.
@@ -25,7 +29,7 @@ create)
     ;;
 remove)
     "$wineserver" -k 2>/dev/null || true
-    rm -rf "$WINEPREFIX"
+    rm -rf "$WINEPREFIX" "$HOME"
     ;;
 *)
     echo "usage: prefix.sh create|remove <prefix> [<wine>]" >&2

@@ -37,7 +37,7 @@ foreach(module_path IN LISTS ZWL_WINE_MODULES)
   get_filename_component(module ${module_path} NAME_WE)
   string(REGEX REPLACE "^test_" "" short ${module})
   add_test(NAME blackbox_wine_${short}
-           COMMAND ${Python3_EXECUTABLE} -m unittest -v ${module}
+           COMMAND ${ZWL_PYTHON3} -m unittest -v ${module}
            WORKING_DIRECTORY "${ZWL_WINE_DIR}")
   set_tests_properties(blackbox_wine_${short} PROPERTIES
     LABELS blackbox
