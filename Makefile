@@ -4,14 +4,15 @@
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD ?= build
 ASAN_BUILD ?= build-asan
+WIN_BUILD ?= build-win
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all build run test deps unit-asan install clean
+.PHONY: all build run test deps unit-asan windows install clean
 
 all: build
 
 build:
-	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS) $(WINDOWS_TEST_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
@@ -26,11 +27,19 @@ unit-asan:
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest -L unit --output-on-failure -j $(JOBS)
 
-test: deps unit-asan build
+# The Windows program, cross-built with mingw-w64: $(WIN_BUILD)/zanfiroWebLauncher.exe
+# (with the helper programs its Wine tests use).
+windows:
+	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake $(CMAKE_FLAGS)
+	cmake --build $(WIN_BUILD) -j $(JOBS)
+
+# One ctest run covers the Linux build and the Windows build under Wine.
+test: WINDOWS_TEST_FLAGS = -DZWL_WINDOWS_EXE=$(abspath $(WIN_BUILD))/zanfiroWebLauncher.exe
+test: deps unit-asan windows build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 install: build
 	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(WIN_BUILD)
