@@ -274,6 +274,8 @@ class WineTarget(Target):
         # home.
         env["WINEDLLOVERRIDES"] = "winemenubuilder.exe=d"
         env["HOME"] = self.prefix + ".home"
+        # Wine reads the Unix command line in the locale's encoding.
+        env["LC_ALL"] = "C.UTF-8"
         return env
 
     def wine_command(self, *arguments, timeout=EXIT_TIMEOUT):

@@ -9,3 +9,7 @@ target_link_libraries(fake_zanfiro_win PRIVATE shell32 ntdll)
 add_executable(wine_tool "${CMAKE_CURRENT_LIST_DIR}/wine_tool.cpp")
 target_compile_options(wine_tool PRIVATE -Wall -Wextra)
 target_link_libraries(wine_tool PRIVATE version user32)
+
+add_executable(win32_platform_check "${CMAKE_CURRENT_LIST_DIR}/win32_platform_check.cpp")
+target_compile_options(win32_platform_check PRIVATE -Wall -Wextra)
+target_link_libraries(win32_platform_check PRIVATE zwl_platform)

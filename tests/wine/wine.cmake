@@ -30,6 +30,18 @@ foreach(module_path IN LISTS ZWL_BLACKBOX_MODULES)
   set_tests_properties(blackbox_wine_${short} PROPERTIES FIXTURES_REQUIRED wine_prefix)
 endforeach()
 
+# The platform layer itself, on real Winsock, shell and kernel calls. The
+# arguments are what its command-line check expects (the last one is U+FF0D
+# U+FF4B, full-width "-k"); Wine reads them in the locale's encoding.
+add_test(NAME wine_platform_check
+         COMMAND "${ZWL_WINE}" "${ZWL_WINDOWS_DIR}/win32_platform_check.exe" -kill "a b" "－ｋ")
+set_tests_properties(wine_platform_check PROPERTIES
+  LABELS blackbox
+  RESOURCE_LOCK port5560
+  FIXTURES_REQUIRED wine_prefix
+  TIMEOUT 120
+  ENVIRONMENT "WINEPREFIX=${ZWL_WINEPREFIX};WINEDEBUG=-all;WINEDLLOVERRIDES=winemenubuilder.exe=d;HOME=${ZWL_WINEPREFIX}.home;LC_ALL=C.UTF-8")
+
 # What only the Windows program has: its file format, version resource,
 # quit message and line ends.
 file(GLOB ZWL_WINE_MODULES CONFIGURE_DEPENDS "${ZWL_WINE_DIR}/test_*.py")
