@@ -111,13 +111,10 @@ Socket acceptConnection(Socket listener, Ipv4Endpoint& peer) {
     SOCKET s = accept(native(listener), reinterpret_cast<sockaddr*>(&address), &length);
     if (s == INVALID_SOCKET) return NO_SOCKET;
     // An accepted socket takes over the listener's non-blocking mode, but its
-    // handle may still be inheritable.
-    if (!keepFromChildren(s)) {
-        DWORD error = GetLastError();
-        closesocket(s);
-        WSASetLastError(static_cast<int>(error));
-        return NO_SOCKET;
-    }
+    // handle may still be inheritable. Where the handle cannot be changed (a
+    // layered provider's socket is no kernel handle) the connection is served
+    // all the same rather than dropped.
+    keepFromChildren(s);
     peer.address = ntohl(address.sin_addr.s_addr);
     peer.port = ntohs(address.sin_port);
     return wrap(s);
