@@ -4,7 +4,7 @@
 add_executable(fake_zanfiro_win "${CMAKE_CURRENT_LIST_DIR}/fake_zanfiro.cpp")
 target_compile_options(fake_zanfiro_win PRIVATE -Wall -Wextra -municode)
 target_link_options(fake_zanfiro_win PRIVATE -municode)
-target_link_libraries(fake_zanfiro_win PRIVATE shell32 ntdll)
+target_link_libraries(fake_zanfiro_win PRIVATE shell32)
 
 add_executable(wine_tool "${CMAKE_CURRENT_LIST_DIR}/wine_tool.cpp")
 target_compile_options(wine_tool PRIVATE -Wall -Wextra)
