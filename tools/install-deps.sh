@@ -8,6 +8,7 @@ packages=(
   desktop-file-utils                                  # checks the autostart entry
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 # the Windows build
   wine wine64                                         # runs the Windows build
+  systemd                                             # systemd-analyze checks the user unit
 )
 
 missing=()
