@@ -4,27 +4,23 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "fake/fake_platform.h"
 #include "log/log.h"
+#include "log_test_support.h"
 
 class TempLogTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        fake::reset();
-        std::string pattern = ::testing::TempDir() + "zwl_unit_XXXXXX";
-        ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
-        appData = pattern;
-        pointLogHere();
+        log = std::make_unique<logtest::TempLog>();
+        appData = log->root;
     }
     void TearDown() override {
-        forgetLogFilePath();
-        std::filesystem::remove_all(appData);
+        log.reset();
         fake::reset();
     }
 
@@ -34,7 +30,7 @@ protected:
         forgetLogFilePath();
     }
 
-    std::string logPath() const { return appData + "/zanfiro/log/zanfiroWebLauncher.log"; }
+    std::string logPath() const { return log->path; }
 
     // The lines of a log file, each as "<level>|<message>": a level 0 line
     // loses its "[date time] " stamp, a level n line its 2n blanks.
@@ -54,5 +50,6 @@ protected:
     }
     std::vector<std::string> logLines() const { return linesOf(logPath()); }
 
+    std::unique_ptr<logtest::TempLog> log;
     std::string appData;
 };
