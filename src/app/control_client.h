@@ -11,4 +11,3 @@ int sendControlMessage(const char* text);
 // Bound on the connect and on the receive, so that a listener that never
 // answers cannot hold the caller.
 constexpr int CONTROL_CLIENT_TIMEOUT_MS = 2500;
-

@@ -6,7 +6,9 @@
 #ifdef _WIN32
 #include <windows.h>
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return launcherMain(); }
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    return launcherMain();
+}
 #else
 int main(int argc, char** argv) {
     platform::rememberCommandLine(argc, argv);

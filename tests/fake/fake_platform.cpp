@@ -15,7 +15,9 @@ Platform& state() {
     return platform;
 }
 
-void reset() { state() = Platform{}; }
+void reset() {
+    state() = Platform{};
+}
 
 }  // namespace fake
 
@@ -30,17 +32,27 @@ int startSocketLibrary(int major, int minor, SocketLibraryVersion& granted) {
     return 0;
 }
 
-void stopSocketLibrary() { ++state().stopSocketLibraryCalls; }
+void stopSocketLibrary() {
+    ++state().stopSocketLibraryCalls;
+}
 
 Socket openTcpSocket() {
     if (state().openTcpSocket) return state().openTcpSocket();
     return state().nextSocket++;
 }
 
-int setNonBlocking(Socket s) { return state().setNonBlocking ? state().setNonBlocking(s) : 0; }
-int setReuseAddress(Socket s) { return state().setReuseAddress ? state().setReuseAddress(s) : 0; }
-int bindSocket(Socket s, const Ipv4Endpoint& local) { return state().bindSocket ? state().bindSocket(s, local) : 0; }
-int listenOn(Socket s, int backlog) { return state().listenOn ? state().listenOn(s, backlog) : 0; }
+int setNonBlocking(Socket s) {
+    return state().setNonBlocking ? state().setNonBlocking(s) : 0;
+}
+int setReuseAddress(Socket s) {
+    return state().setReuseAddress ? state().setReuseAddress(s) : 0;
+}
+int bindSocket(Socket s, const Ipv4Endpoint& local) {
+    return state().bindSocket ? state().bindSocket(s, local) : 0;
+}
+int listenOn(Socket s, int backlog) {
+    return state().listenOn ? state().listenOn(s, backlog) : 0;
+}
 
 Socket acceptConnection(Socket listener, Ipv4Endpoint& peer) {
     if (state().acceptConnection) return state().acceptConnection(listener, peer);
@@ -84,10 +96,18 @@ int waitReadable(SocketSet& set, long timeoutSeconds) {
     return -1;
 }
 
-int lastSocketError() { return state().lastError; }
-bool isInterruptedError(int error) { return error == 4; }
-bool isWouldBlockError(int error) { return error == 11; }
-std::string errorDescription(int error) { return "fake error " + std::to_string(error); }
+int lastSocketError() {
+    return state().lastError;
+}
+bool isInterruptedError(int error) {
+    return error == 4;
+}
+bool isWouldBlockError(int error) {
+    return error == 11;
+}
+std::string errorDescription(int error) {
+    return "fake error " + std::to_string(error);
+}
 
 int knownFolderPath(KnownFolder folder, std::string& path) {
     state().folderLookups.push_back(folder);
@@ -97,8 +117,12 @@ int knownFolderPath(KnownFolder folder, std::string& path) {
     return 0;
 }
 
-char pathSeparator() { return state().separator; }
-const char* executableSuffix() { return state().suffix.c_str(); }
+char pathSeparator() {
+    return state().separator;
+}
+const char* executableSuffix() {
+    return state().suffix.c_str();
+}
 
 // Real folders: the log tests write real files below a temporary folder.
 bool makeDirectories(const std::string& path) {
@@ -107,7 +131,9 @@ bool makeDirectories(const std::string& path) {
     return std::filesystem::is_directory(path, error);
 }
 
-std::time_t currentTime() { return state().now; }
+std::time_t currentTime() {
+    return state().now;
+}
 
 bool localTime(std::time_t when, std::tm& local) {
     std::tm* converted = std::gmtime(&when);
@@ -116,7 +142,9 @@ bool localTime(std::time_t when, std::tm& local) {
     return true;
 }
 
-void sleepMilliseconds(unsigned milliseconds) { state().sleeps.push_back(milliseconds); }
+void sleepMilliseconds(unsigned milliseconds) {
+    state().sleeps.push_back(milliseconds);
+}
 
 void rememberCommandLine(int, char**) {}
 
@@ -137,7 +165,9 @@ int waitForQuitMessage() {
     return state().quitCode;
 }
 
-void exitProcess(int code) { std::exit(code); }
+void exitProcess(int code) {
+    std::exit(code);
+}
 
 long startProgram(const std::string& file, const std::string& argument, const std::string& directory) {
     state().programStarts.push_back({file, argument, directory});

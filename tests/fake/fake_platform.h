@@ -29,10 +29,10 @@ struct Platform {
     int stopSocketLibraryCalls = 0;
     // default: a new handle counting up from 100
     std::function<Socket()> openTcpSocket;
-    std::function<int(Socket)> setNonBlocking;                              // default 0
-    std::function<int(Socket)> setReuseAddress;                             // default 0
-    std::function<int(Socket, const platform::Ipv4Endpoint&)> bindSocket;   // default 0
-    std::function<int(Socket, int)> listenOn;                               // default 0
+    std::function<int(Socket)> setNonBlocking;                             // default 0
+    std::function<int(Socket)> setReuseAddress;                            // default 0
+    std::function<int(Socket, const platform::Ipv4Endpoint&)> bindSocket;  // default 0
+    std::function<int(Socket, int)> listenOn;                              // default 0
     // default: NO_SOCKET with lastError = would-block
     std::function<Socket(Socket, platform::Ipv4Endpoint&)> acceptConnection;
     std::function<int(Socket, const platform::Ipv4Endpoint&, int)> connectTo;  // default 0
