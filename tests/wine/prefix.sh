@@ -29,6 +29,16 @@ create)
     ;;
 remove)
     "$wineserver" -k 2>/dev/null || true
+    # Wine keeps its server's lock in /tmp/wine-*/server-<device>-<inode of
+    # the prefix>; it outlives the server, so it goes with the prefix.
+    if [ -d "$WINEPREFIX" ]; then
+        server=$(printf 'server-%x-%x' "0x$(stat -c %D "$WINEPREFIX")" "$(stat -c %i "$WINEPREFIX")")
+        for dir in /tmp/wine-*/"$server" /tmp/.wine-"$(id -u)"/"$server"; do
+            [ -d "$dir" ] || continue
+            rm -rf "$dir"
+            rmdir "$(dirname "$dir")" 2>/dev/null || true
+        done
+    fi
     rm -rf "$WINEPREFIX" "$HOME"
     ;;
 *)
