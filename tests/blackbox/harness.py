@@ -121,10 +121,14 @@ class Target:
         env["ProgramFiles"] = self.program_files
         return env
 
+    def command(self, arguments):
+        """The command line that runs the launcher with the arguments."""
+        return [self.binary, *arguments]
+
     def start(self, *arguments):
         """Starts the launcher with the arguments; returns its Popen."""
         process = subprocess.Popen(
-            [self.binary, *arguments],
+            self.command(arguments),
             env=self.environment(),
             cwd=self.root,
             stdin=subprocess.DEVNULL,
@@ -152,18 +156,26 @@ class Target:
     def resume(self, process):
         os.kill(process.pid, signal.SIGCONT)
 
-    def stop_all(self):
-        """Kills whatever this target started, the fake program included."""
+    def kill_started(self):
+        """Kills the process group of every launcher still running."""
         for process in self.processes:
             if process.poll() is None:
                 try:
                     os.killpg(process.pid, signal.SIGKILL)
                 except ProcessLookupError:
                     pass
-                try:
-                    process.wait(timeout=EXIT_TIMEOUT)
-                except subprocess.TimeoutExpired:
-                    pass
+
+    def reap_started(self):
+        for process in self.processes:
+            try:
+                process.wait(timeout=EXIT_TIMEOUT)
+            except subprocess.TimeoutExpired:
+                pass
+
+    def stop_all(self):
+        """Kills whatever this target started, the fake program included."""
+        self.kill_started()
+        self.reap_started()
         # The fake program runs in a session of its own and exits at once;
         # one that somehow did not is ended here.
         for record in self.fake_records():
@@ -283,18 +295,8 @@ class WineTarget(Target):
         return subprocess.run(list(arguments), env=self.environment(), stdin=subprocess.DEVNULL,
                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=timeout)
 
-    def start(self, *arguments):
-        process = subprocess.Popen(
-            [self.wine, self.binary, *arguments],
-            env=self.environment(),
-            cwd=self.root,
-            stdin=subprocess.DEVNULL,
-            stdout=subprocess.DEVNULL,
-            stderr=subprocess.DEVNULL,
-            start_new_session=True,
-        )
-        self.processes.append(process)
-        return process
+    def command(self, arguments):
+        return [self.wine, self.binary, *arguments]
 
     def exit_code(self, process, timeout=EXIT_TIMEOUT):
         code = super().exit_code(process, timeout)
@@ -307,12 +309,7 @@ class WineTarget(Target):
         return code
 
     def stop_all(self):
-        for process in self.processes:
-            if process.poll() is None:
-                try:
-                    os.killpg(process.pid, signal.SIGKILL)
-                except ProcessLookupError:
-                    pass
+        self.kill_started()
         # Ends what the launcher started too (the fake program), and the
         # prefix's wineserver, so no process stays behind.
         wineserver = os.path.join(os.path.dirname(shutil.which(self.wine) or self.wine), "wineserver")
@@ -323,11 +320,7 @@ class WineTarget(Target):
             self.wine_command(wineserver, "-w")
         except (OSError, subprocess.TimeoutExpired):
             pass
-        for process in self.processes:
-            try:
-                process.wait(timeout=EXIT_TIMEOUT)
-            except subprocess.TimeoutExpired:
-                pass
+        self.reap_started()
 
     def log_folder(self):
         return os.path.join(self.app_data, "zanfiro", "log")
