@@ -6,18 +6,10 @@
 #include "platform/process.h"
 #include "platform/socket.h"
 #include "server/http_server.h"
+#include "server/socket_library.h"
 
 int sendControlMessage(const char* text) {
-    platform::SocketLibraryVersion granted;
-    if (platform::startSocketLibrary(2, 0, granted) != 0) {
-        writeLog("Nessuna DLL WinSock", 1);
-        platform::exitProcess(1);
-    }
-    if (granted.major != 2 || granted.minor != 0) {
-        platform::stopSocketLibrary();
-        writeLog("Verisone libreria Winsock non supportata", 1);
-        platform::exitProcess(1);
-    }
+    if (!startSocketLibraryVersion20()) platform::exitProcess(1);
 
     platform::Ipv4Endpoint peer;
     peer.address = platform::LOOPBACK_ADDRESS;

@@ -57,7 +57,11 @@ struct SocketSet {
     unsigned count = 0;
     Socket sockets[SOCKET_SET_SIZE] = {};
 };
-bool socketSetContains(const SocketSet& set, Socket s);
+inline bool socketSetContains(const SocketSet& set, Socket s) {
+    for (unsigned i = 0; i < set.count && i < SOCKET_SET_SIZE; ++i)
+        if (set.sockets[i] == s) return true;
+    return false;
+}
 
 // Waits until a socket of the set is readable (for a listener: a connection is
 // pending), for at most timeoutSeconds. Returns the number of ready sockets and

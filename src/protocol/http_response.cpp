@@ -10,6 +10,10 @@ HTTPResponse::HTTPResponse(const std::string& body) : body(body), header(OK_HEAD
 
 HTTPResponse::HTTPResponse(const std::string& body, const std::string& header) : body(body), header(header) {}
 
+HTTPResponse rejectionResponse() {
+    return HTTPResponse("", BAD_REQUEST_HEADER);
+}
+
 std::string HTTPResponse::serialize() const {
     std::string text;
     text.reserve(header.size() + 40 + body.size());

@@ -18,3 +18,6 @@ public:
 };
 
 extern const char* const BAD_REQUEST_HEADER;  // "HTTP/1.0 400 Bad Request\r\n"
+
+// The 400 answer without a body, for every text the server refuses.
+HTTPResponse rejectionResponse();

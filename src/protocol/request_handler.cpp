@@ -14,10 +14,6 @@ namespace {
 
 const std::size_t QUIT_WORD_LENGTH = sizeof QUIT_WORD - 1;
 
-HTTPResponse rejection() {
-    return HTTPResponse("", BAD_REQUEST_HEADER);
-}
-
 }  // namespace
 
 bool isGetAppStatus(const RequestParams& params) {
@@ -32,7 +28,7 @@ int HttpServer::handleRequest(ClientSlot* slot, const std::string& request) {
     if (request.size() >= QUIT_WORD_LENGTH && request.compare(0, QUIT_WORD_LENGTH, QUIT_WORD) == 0) {
         writeLog("[HTTPServer::handleRequest] quit received!", 1);
         // The answer goes out first, so the stopping process learns that we heard it.
-        sendResponse(slot, rejection());
+        sendResponse(slot, rejectionResponse());
         if (slot) platform::closeSocket(slot->socket);
         platform::exitProcess(0);
     }
@@ -42,7 +38,7 @@ int HttpServer::handleRequest(ClientSlot* slot, const std::string& request) {
     if (params.requestId.empty()) {
         writeLog("[HTTPServer::handleRequest] not HTTP request or valid command:", 1);
         writeLog(request, 1);
-        sendResponse(slot, rejection());
+        sendResponse(slot, rejectionResponse());
         return 0;
     }
 
@@ -51,7 +47,7 @@ int HttpServer::handleRequest(ClientSlot* slot, const std::string& request) {
     if (!params.callback.empty() && !isValidCallback(params.callback)) {
         writeLog("[HTTPServer::handleRequest] invalid callback name:", 1);
         writeLog(request, 1);
-        sendResponse(slot, rejection());
+        sendResponse(slot, rejectionResponse());
         return 0;
     }
 

@@ -130,7 +130,7 @@ void HttpServer::connectionLoop() {
                                   slot.peerPort, static_cast<unsigned long>(MAX_REQUEST_BYTES));
                     writeLog(line, 1);
                     writeLog(request, 1);
-                    sendResponse(&slot, HTTPResponse("", BAD_REQUEST_HEADER));
+                    sendResponse(&slot, rejectionResponse());
                     stop = 0;
                     logPeer("Disc. %s:%d\n", slot, 2);
                     closeClient(&slot, master);

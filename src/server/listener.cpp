@@ -5,6 +5,7 @@
 #include "platform/clock.h"
 #include "platform/process.h"
 #include "server/http_server.h"
+#include "server/socket_library.h"
 
 namespace {
 
@@ -20,16 +21,7 @@ platform::Socket HttpServer::open(int port) {
 }
 
 platform::Socket HttpServer::createListenSocket(platform::Ipv4Endpoint& address) {
-    platform::SocketLibraryVersion granted;
-    if (platform::startSocketLibrary(2, 0, granted) != 0) {
-        writeLog("Nessuna DLL WinSock", 1);
-        return platform::NO_SOCKET;
-    }
-    if (granted.major != 2 || granted.minor != 0) {
-        platform::stopSocketLibrary();
-        writeLog("Verisone libreria Winsock non supportata", 1);
-        return platform::NO_SOCKET;
-    }
+    if (!startSocketLibraryVersion20()) return platform::NO_SOCKET;
 
     platform::Socket s = platform::openTcpSocket();
     if (s < 0) {

@@ -84,12 +84,6 @@ int closeSocket(Socket s) {
     return 0;
 }
 
-bool socketSetContains(const SocketSet& set, Socket s) {
-    for (unsigned i = 0; i < set.count; ++i)
-        if (set.sockets[i] == s) return true;
-    return false;
-}
-
 int waitReadable(SocketSet& set, long timeoutSeconds) {
     if (state().waitReadable) return state().waitReadable(set, timeoutSeconds);
     state().lastError = 9;

@@ -186,12 +186,6 @@ int closeSocket(Socket s) {
     return ::close(fd(s)) < 0 ? -1 : 0;
 }
 
-bool socketSetContains(const SocketSet& set, Socket s) {
-    for (unsigned i = 0; i < set.count && i < SOCKET_SET_SIZE; ++i)
-        if (set.sockets[i] == s) return true;
-    return false;
-}
-
 int waitReadable(SocketSet& set, long timeoutSeconds) {
     if (set.count > SOCKET_SET_SIZE) {
         errno = EINVAL;

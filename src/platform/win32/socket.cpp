@@ -190,13 +190,6 @@ int closeSocket(Socket s) {
     return closesocket(native(s)) == 0 ? 0 : -1;
 }
 
-bool socketSetContains(const SocketSet& set, Socket s) {
-    for (unsigned i = 0; i < set.count && i < SOCKET_SET_SIZE; ++i) {
-        if (set.sockets[i] == s) return true;
-    }
-    return false;
-}
-
 int waitReadable(SocketSet& set, long timeoutSeconds) {
     static_assert(FD_SETSIZE >= SOCKET_SET_SIZE, "fd_set must hold a whole socket set");
     fd_set readable;
