@@ -36,11 +36,6 @@ protected:
         for (const auto& entry : fake::state().sent) texts.push_back(entry.second);
         return texts;
     }
-
-    static std::string contentOf(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
 };
 
 TEST_F(Launcher, OnlyAnExactStopArgumentSendsTheQuitWord) {
@@ -117,7 +112,7 @@ TEST_F(Launcher, StopCommandEndsWithTheClientsResultAndNeverRotates) {
         std::vector<std::string> expected = before;
         expected.insert(expected.end(), c.logAdded.begin(), c.logAdded.end());
         EXPECT_EQ(logLines(), expected);
-        EXPECT_EQ(contentOf(logPath() + ".1"), "older run\n");
+        EXPECT_EQ(logtest::readFile(logPath() + ".1"), "older run\n");
         EXPECT_FALSE(std::filesystem::exists(logPath() + ".2"));
         EXPECT_TRUE(fake::state().threadsStarted.empty());
     }
@@ -127,7 +122,7 @@ TEST_F(Launcher, SecondInstanceLogsAndEndsWithoutRotating) {
     fake::state().arguments = {"zanfiroWebLauncher"};
     EXPECT_EQ(launcherMain(), 0);
     EXPECT_EQ(logLines(), (std::vector<std::string>{"0|previous run", "0|Laucher already started"}));
-    EXPECT_EQ(contentOf(logPath() + ".1"), "older run\n");
+    EXPECT_EQ(logtest::readFile(logPath() + ".1"), "older run\n");
     EXPECT_TRUE(fake::state().threadsStarted.empty());
     EXPECT_EQ(fake::state().quitWaits, 0);
 }
@@ -154,7 +149,7 @@ TEST_F(Launcher, NoAnswerMakesThisProcessTheServer) {
     EXPECT_EQ(fake::state().quitWaits, 1);
     // The probe's failure closes the old log, which became ".1".
     EXPECT_EQ(linesOf(logPath() + ".1"), (std::vector<std::string>{"0|previous run", "0|connect error"}));
-    EXPECT_EQ(contentOf(logPath() + ".2"), "older run\n");
+    EXPECT_EQ(logtest::readFile(logPath() + ".2"), "older run\n");
     // The quit request ends the wait: its line and two empty lines.
     EXPECT_EQ(logLines(), (std::vector<std::string>{"0|Server: STOP?!.", "0|", "0|"}));
 }
