@@ -15,19 +15,20 @@ int sendControlMessage(const char* text) {
     peer.address = platform::LOOPBACK_ADDRESS;
     peer.port = static_cast<std::uint16_t>(LAUNCHER_PORT);
 
-    platform::Socket s = platform::openTcpSocket();
+    platform::SystemError error;
+    platform::Socket s = platform::openTcpSocket(error);
     if (s == platform::NO_SOCKET) {
         writeLog("socket error", 0);
         platform::exitProcess(1);
     }
 
-    if (platform::connectTo(s, peer, CONTROL_CLIENT_TIMEOUT_MS) != 0) {
+    if (!platform::connectTo(s, peer, CONTROL_CLIENT_TIMEOUT_MS, error)) {
         writeLog("connect error", 0);
         platform::closeSocket(s);
         return -1;
     }
 
-    if (platform::sendBytes(s, text, std::strlen(text)) < 0) {
+    if (platform::sendBytes(s, text, std::strlen(text)).status != platform::IoStatus::Ok) {
         writeLog("send error", 0);
         platform::closeSocket(s);
         return -1;
@@ -38,7 +39,8 @@ int sendControlMessage(const char* text) {
     // bound cannot be set the receive still runs, as it would without one.
     platform::setReceiveTimeout(s, CONTROL_CLIENT_TIMEOUT_MS);
     char reply[2048];
-    if (platform::receiveBytes(s, reply, sizeof reply) < 0) {
+    const platform::IoStatus received = platform::receiveBytes(s, reply, sizeof reply).status;
+    if (received != platform::IoStatus::Ok && received != platform::IoStatus::Closed) {
         writeLog("recv error", 0);
         platform::closeSocket(s);
         return -1;

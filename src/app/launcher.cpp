@@ -1,6 +1,5 @@
 #include "app/launcher.h"
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -15,14 +14,11 @@ const char* const STOP_ARGUMENT = "-kill";
 
 }  // namespace
 
-int launcherMain() {
+int launcherMain(const std::vector<std::string>& arguments) {
     // Stop command: the first argument equal to "-kill" (index 0 included)
     // decides; nothing else on the command line is looked at.
-    std::vector<std::string> arguments;
-    if (platform::commandLineArguments(arguments)) {
-        for (const std::string& argument : arguments) {
-            if (argument == STOP_ARGUMENT) return sendControlMessage(QUIT_WORD);
-        }
+    for (const std::string& argument : arguments) {
+        if (argument == STOP_ARGUMENT) return sendControlMessage(QUIT_WORD);
     }
 
     // Single instance: anything that answers on the port counts as running.
@@ -35,15 +31,13 @@ int launcherMain() {
     // and the new log begins with the server thread's banner.
     rotateLogs();
 
-    int error = platform::startThread(serverThreadMain);
+    const int error = platform::startThread(serverThreadMain);
     if (error != 0) {
-        char text[128];
-        std::snprintf(text, sizeof text, "ERROR; return code from CreateThread() is %d\n", error);
-        writeLog(text, 0);
+        writeLogf(0, "ERROR; return code from CreateThread() is %d\n", error);
         platform::exitProcess(-1);
     }
 
-    int code = platform::waitForQuitMessage();
+    const int code = platform::waitForStopRequest();
     writeLog("Server: STOP?!.\n\n", 0);
     return code;
 }

@@ -1,27 +1,13 @@
 #include "launch/launch.h"
 
+#include <vector>
+
 #include "log/log.h"
 #include "platform/clock.h"
 #include "platform/folders.h"
 #include "platform/process.h"
 
-std::time_t lastStartTime = 0;
-
-namespace {
-
-// The program-files folder: the 32-bit one first, the native one only when
-// that lookup fails. Empty when neither gives a folder.
-std::string programFilesFolder() {
-    std::string folder;
-    if (platform::knownFolderPath(platform::KnownFolder::ProgramFilesX86, folder) < 0) {
-        platform::knownFolderPath(platform::KnownFolder::ProgramFiles, folder);
-    }
-    return folder;
-}
-
-}  // namespace
-
-bool launchZanfiro(const std::string& userId) {
+bool launchZanfiro(const std::string& userId, std::time_t& lastStartTime) {
     std::time_t now = platform::currentTime();
     // At most one attempt per three clock seconds; the page is told the start
     // is under way.
@@ -33,20 +19,23 @@ bool launchZanfiro(const std::string& userId) {
     // next one too.
     lastStartTime = now;
 
-    std::string folder = programFilesFolder();
-    if (folder.empty()) {
+    // The preferred program folder only: whether the program is there is for
+    // the start to find out.
+    const std::vector<std::string> folders = platform::programFolders();
+    if (folders.empty() || folders.front().empty()) {
         writeLog("[launchZanfiro] application path, not found", 0);
         return false;
     }
 
     const char separator = platform::pathSeparator();
-    std::string directory = folder + separator + "zanfiro" + separator;
-    std::string file = directory + "zanfiro" + platform::executableSuffix();
-    std::string parameters = "-w=" + userId;
+    const std::string directory = folders.front() + separator + "zanfiro" + separator;
+    const std::string file = directory + "zanfiro" + platform::executableSuffix();
+    const std::string parameters = "-w=" + userId;
 
     writeLog("exePath: " + file + parameters, 0);
 
-    if (platform::startProgram(file, parameters, directory) > 32) return true;
+    platform::SystemError error;
+    if (platform::startProgram(file, parameters, directory, error)) return true;
     writeLog("[launchZanfiro] starting zanfiro error", 0);
     return false;
 }

@@ -1,11 +1,12 @@
 #include "log/log.h"
 
+#include <cstdarg>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <mutex>
 
 #include "platform/clock.h"
+#include "platform/file.h"
 #include "platform/folders.h"
 
 namespace {
@@ -15,38 +16,17 @@ const std::size_t MAX_LINE_LENGTH = 1999;
 const int MAX_LEVEL = 12;
 const char* const LOG_FILE_NAME = "zanfiroWebLauncher.log";
 
-// Both threads (and the rotation) may be the first to need the path.
-std::mutex pathMutex;
-// Never destroyed: when the main thread returns on a stop signal, the server
-// thread may still be writing a line while static objects are torn down.
-std::string& cachedPath = *new std::string;
-
 // Keeps two threads that both find the log full from rotating it twice.
 std::mutex rotationMutex;
 
-std::FILE* openForAppend(const std::string& path) {
-    if (path.empty()) return nullptr;
-    std::FILE* file = std::fopen(path.c_str(), "at");
-    if (file) return file;
+bool openForAppend(platform::AppendFile& file, const std::string& path) {
+    if (path.empty()) return false;
+    if (file.open(path)) return true;
     // The folder may not exist yet (first run, or removed while running).
     const std::size_t lastSeparator = path.rfind(platform::pathSeparator());
-    if (lastSeparator == std::string::npos || lastSeparator == 0) return nullptr;
-    if (!platform::makeDirectories(path.substr(0, lastSeparator))) return nullptr;
-    return std::fopen(path.c_str(), "at");
-}
-
-// Size in bytes of the open file, -1 when unknown.
-long sizeOf(std::FILE* file) {
-    if (std::fseek(file, 0, SEEK_END) != 0) return -1;
-    return std::ftell(file);
-}
-
-long sizeOf(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return -1;
-    const long size = sizeOf(file);
-    std::fclose(file);
-    return size;
+    if (lastSeparator == std::string::npos || lastSeparator == 0) return false;
+    if (!platform::makeDirectories(path.substr(0, lastSeparator))) return false;
+    return file.open(path);
 }
 
 void shiftCopies(const std::string& path) {
@@ -55,26 +35,33 @@ void shiftCopies(const std::string& path) {
     for (int k = 1; k < 5; ++k) std::rename((path + SUFFIXES[k]).c_str(), (path + SUFFIXES[k - 1]).c_str());
 }
 
+// Rotates the full log unless another writer (a thread, or another launcher
+// process) rotated it since it was found full.
+void rotateFullLog(const std::string& path) {
+    std::lock_guard<std::mutex> lock(rotationMutex);
+    platform::AppendFile again;
+    if (!again.open(path)) return;
+    const bool stillFull = again.size() >= LOG_SIZE_LIMIT;
+    again.close();
+    if (stillFull) shiftCopies(path);
+}
+
+std::string prefixFor(int level) {
+    if (level != 0) return std::string(2 * static_cast<std::size_t>(level), ' ');
+    std::string timestamp;
+    formatTimestamp(timestamp);
+    return "[" + timestamp + "] ";
+}
+
 }  // namespace
 
 std::string logFilePath() {
-    std::lock_guard<std::mutex> lock(pathMutex);
-    if (cachedPath.empty()) {
-        std::string folder;
-        // An empty folder counts as a failed lookup: the log would land in
-        // the root of the file system.
-        if (platform::knownFolderPath(platform::KnownFolder::RoamingAppData, folder) >= 0 &&
-            !folder.empty()) {
-            const char sep = platform::pathSeparator();
-            cachedPath = folder + sep + "zanfiro" + sep + "log" + sep + LOG_FILE_NAME;
-        }
-    }
-    return cachedPath;
-}
-
-void forgetLogFilePath() {
-    std::lock_guard<std::mutex> lock(pathMutex);
-    cachedPath.clear();
+    std::string folder;
+    // An empty folder counts as a failed lookup: the log would land in the
+    // root of the file system.
+    if (!platform::userDataFolder(folder) || folder.empty()) return std::string();
+    const char sep = platform::pathSeparator();
+    return folder + sep + "zanfiro" + sep + "log" + sep + LOG_FILE_NAME;
 }
 
 void formatTimestamp(std::string& text) {
@@ -104,14 +91,7 @@ void writeLog(const char* message, int level) {
     if (level < 0) level = 0;
     if (level > MAX_LEVEL) level = MAX_LEVEL;
 
-    std::string line;
-    if (level == 0) {
-        std::string timestamp;
-        formatTimestamp(timestamp);
-        line = "[" + timestamp + "] ";
-    } else {
-        line.assign(2 * static_cast<std::size_t>(level), ' ');
-    }
+    std::string line = prefixFor(level);
     const std::size_t room = MAX_LINE_LENGTH - 1 - line.size();
     const char* text = message ? message : "";
     std::size_t length = 0;
@@ -119,25 +99,30 @@ void writeLog(const char* message, int level) {
     line.append(text, length);
     line += '\n';
 
-    std::FILE* file = openForAppend(path);
-    if (file && sizeOf(file) >= LOG_SIZE_LIMIT) {
-        std::fclose(file);
-        {
-            std::lock_guard<std::mutex> lock(rotationMutex);
-            // Another thread may have rotated it in the meantime.
-            if (sizeOf(path) >= LOG_SIZE_LIMIT) shiftCopies(path);
-        }
-        file = openForAppend(path);
+    platform::AppendFile file;
+    bool opened = openForAppend(file, path);
+    if (opened && file.size() >= LOG_SIZE_LIMIT) {
+        file.close();
+        rotateFullLog(path);
+        opened = openForAppend(file, path);
     }
-    if (!file) {
+    if (!opened) {
         std::printf("%s", ("error in fopen(" + path + ")\n").c_str());
         std::fflush(stdout);
         return;
     }
-    std::fputs(line.c_str(), file);
-    std::fclose(file);
+    file.write(line);
 }
 
 void writeLog(const std::string& message, int level) {
     writeLog(message.c_str(), level);
+}
+
+void writeLogf(int level, const char* format, ...) {
+    char line[MAX_LINE_LENGTH + 1];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(line, sizeof line, format, arguments);
+    va_end(arguments);
+    writeLog(line, level);
 }

@@ -1,21 +1,21 @@
-// Known folders and the shape of paths on this platform.
+// Where things live on this platform: the user's data folder, the folders
+// programs are installed in, and the shape of paths.
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace platform {
 
-// The ids are the shell's folder ids, so the Windows implementation passes
-// them through unchanged.
-enum class KnownFolder : int {
-    RoamingAppData = 26,
-    ProgramFiles = 38,
-    ProgramFilesX86 = 42,
-};
+// The user's own application-data folder (roaming on Windows,
+// $XDG_DATA_HOME or ~/.local/share on POSIX), without a trailing separator.
+// False when it cannot be named.
+bool userDataFolder(std::string& path);
 
-// Fills path with the folder, without a trailing separator. A negative result
-// means the lookup failed and path is left as it was.
-int knownFolderPath(KnownFolder folder, std::string& path);
+// The folders in which installed programs live, the preferred first (the
+// 32-bit program folder before the native one on Windows). A folder the
+// system cannot name is left out.
+std::vector<std::string> programFolders();
 
 // '/' on POSIX, '\\' on Windows.
 char pathSeparator();

@@ -1,13 +1,13 @@
 // TCP sockets over IPv4, the way the server and the control client use them.
 // One implementation per platform: posix/socket.cpp (BSD sockets) and
-// win32/socket.cpp (Winsock 2). Results follow the Winsock conventions the
-// callers are written against: 0 for success, -1 (or NO_SOCKET) for failure,
-// with the reason in lastSocketError().
+// win32/socket.cpp (Winsock 2). Every call says what happened in the terms
+// below; no error is left behind to be asked for afterwards.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
+
+#include "platform/error.h"
 
 namespace platform {
 
@@ -21,58 +21,66 @@ struct Ipv4Endpoint {
 };
 constexpr std::uint32_t LOOPBACK_ADDRESS = 0x7F000001u;  // 127.0.0.1
 
-struct SocketLibraryVersion {
-    int major = 0;
-    int minor = 0;
+// What one transfer did. Ok carries the byte count; WouldBlock means nothing
+// was pending on a non-blocking socket (or its receive time-out ran out);
+// Closed is the peer's orderly close; Failed carries the error.
+enum class IoStatus { Ok, WouldBlock, Closed, Failed };
+struct IoResult {
+    IoStatus status = IoStatus::Ok;
+    std::size_t count = 0;
+    SystemError error;
 };
 
-// Starts the socket library asking for major.minor; fills the version granted.
-// Returns 0 on success. Nothing to do on POSIX, where it grants what was asked.
-int startSocketLibrary(int major, int minor, SocketLibraryVersion& granted);
-void stopSocketLibrary();
+// Starting the socket library (version 2.0 where the platform has versions).
+// WrongVersion has already shut the library down again.
+enum class LibraryStart { Started, Unavailable, WrongVersion };
+LibraryStart startSocketLibrary();
 
 // A TCP/IPv4 socket, never inherited by programs this process starts.
-Socket openTcpSocket();
-int setNonBlocking(Socket s);
-int setReuseAddress(Socket s);
-int bindSocket(Socket s, const Ipv4Endpoint& local);
-int listenOn(Socket s, int backlog);
-// The accepted socket is non-blocking and not inheritable; peer gets the
-// client's address and port. NO_SOCKET on failure (also when none is pending).
-Socket acceptConnection(Socket listener, Ipv4Endpoint& peer);
-// timeoutMs > 0 bounds the connection attempt; 0 waits as long as the OS does.
-int connectTo(Socket s, const Ipv4Endpoint& remote, int timeoutMs);
-// Bounds every later receive on s; 0 removes the bound.
-int setReceiveTimeout(Socket s, int timeoutMs);
-// Never raises a signal when the peer has gone. Bytes sent, or -1.
-long sendBytes(Socket s, const char* data, std::size_t length);
-// Bytes received, 0 on an orderly close by the peer, -1 on failure
-// (including "nothing pending" on a non-blocking socket).
-long receiveBytes(Socket s, char* buffer, std::size_t capacity);
-int closeSocket(Socket s);
+Socket openTcpSocket(SystemError& error);
+bool setNonBlocking(Socket s);
+// Lets a listener bind its port again while old connections of a previous
+// process still linger, and keeps any other socket from binding that port
+// while it listens.
+bool claimPort(Socket s);
+bool bindSocket(Socket s, const Ipv4Endpoint& local, SystemError& error);
+bool listenOn(Socket s, int backlog);
 
-// A set of up to SOCKET_SET_SIZE sockets, shaped like Winsock's fd_set.
-constexpr unsigned SOCKET_SET_SIZE = 64;
-struct SocketSet {
-    unsigned count = 0;
-    Socket sockets[SOCKET_SET_SIZE] = {};
+// One pending connection. On Ok the socket is non-blocking, not inheritable,
+// and peer holds the client's address and port. WouldBlock: none pending.
+struct Accepted {
+    IoStatus status = IoStatus::Ok;
+    Socket socket = NO_SOCKET;
+    Ipv4Endpoint peer;
+    SystemError error;
 };
-inline bool socketSetContains(const SocketSet& set, Socket s) {
-    for (unsigned i = 0; i < set.count && i < SOCKET_SET_SIZE; ++i)
-        if (set.sockets[i] == s) return true;
-    return false;
-}
+Accepted acceptConnection(Socket listener);
 
-// Waits until a socket of the set is readable (for a listener: a connection is
-// pending), for at most timeoutSeconds. Returns the number of ready sockets and
-// leaves exactly those in the set, 0 on time-out, -1 on failure (an invalid
-// socket in the set is a failure, as with select).
-int waitReadable(SocketSet& set, long timeoutSeconds);
+// timeoutMs > 0 bounds the connection attempt; 0 waits as long as the OS does.
+bool connectTo(Socket s, const Ipv4Endpoint& remote, int timeoutMs, SystemError& error);
+// Bounds every later receive on s; 0 removes the bound.
+bool setReceiveTimeout(Socket s, int timeoutMs);
+// Never raises a signal when the peer has gone.
+IoResult sendBytes(Socket s, const char* data, std::size_t length);
+IoResult receiveBytes(Socket s, char* buffer, std::size_t capacity);
+void closeSocket(Socket s);
 
-// The error of the last failed socket call on this thread, and what it means.
-int lastSocketError();
-bool isInterruptedError(int error);
-bool isWouldBlockError(int error);
-std::string errorDescription(int error);
+// One socket to wait on; readable is set by the wait.
+struct WatchedSocket {
+    Socket socket = NO_SOCKET;
+    bool readable = false;
+};
+
+enum class WaitStatus { Ready, TimedOut, Interrupted, Failed };
+struct WaitResult {
+    WaitStatus status = WaitStatus::Ready;
+    SystemError error;
+};
+
+// Waits until at least one of the sockets is readable (for a listener: a
+// connection is pending; a closed or failed connection counts as readable),
+// for at most timeoutMs (negative: no limit), and marks each readable one.
+// An invalid socket among them makes the wait fail.
+WaitResult waitReadable(WatchedSocket* sockets, std::size_t count, long timeoutMs);
 
 }  // namespace platform

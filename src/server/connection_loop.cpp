@@ -1,78 +1,36 @@
 // The connection loop: one thread, one wait over the listener and every
 // client, one request per connection.
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <string>
 
 #include "log/log.h"
 #include "platform/clock.h"
+#include "platform/process.h"
 #include "protocol/http_response.h"
 #include "server/http_server.h"
-
-bool addToMasterSet(platform::SocketSet& set, platform::Socket s) {
-    if (platform::socketSetContains(set, s)) return false;
-    if (set.count >= platform::SOCKET_SET_SIZE) return false;
-    set.sockets[set.count++] = s;
-    return true;
-}
-
-void removeFromMasterSet(platform::SocketSet& set, platform::Socket s) {
-    for (unsigned i = 0; i < set.count; ++i) {
-        if (set.sockets[i] != s) continue;
-        for (unsigned j = i + 1; j < set.count; ++j) set.sockets[j - 1] = set.sockets[j];
-        --set.count;
-        return;
-    }
-}
 
 namespace {
 
 std::string dottedAddress(std::uint32_t address) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", (address >> 24) & 0xFFu, (address >> 16) & 0xFFu,
-                  (address >> 8) & 0xFFu, address & 0xFFu);
-    return text;
+    return std::to_string((address >> 24) & 0xFFu) + "." + std::to_string((address >> 16) & 0xFFu) + "." +
+           std::to_string((address >> 8) & 0xFFu) + "." + std::to_string(address & 0xFFu);
 }
 
-// Writes one line made from a format holding "%s:%d" with the slot's peer.
-void logPeer(const char* format, const ClientSlot& slot, int level) {
-    char line[128];
-    std::snprintf(line, sizeof line, format, slot.peerAddress, slot.peerPort);
-    writeLog(line, level);
-}
+// The sockets of one wait: the listener first, then every client in slot
+// order; slotOf maps each client entry back to its slot.
+struct WaitList {
+    platform::WatchedSocket entries[MAX_CLIENTS + 1];
+    ClientSlot* slotOf[MAX_CLIENTS + 1] = {};
+    std::size_t count = 0;
 
-// Takes one pending connection into the table, or refuses it when the
-// table is full.
-void acceptOneClient(HttpServer& server, platform::SocketSet& master) {
-    platform::Ipv4Endpoint peer;
-    platform::Socket s = platform::acceptConnection(server.listenSocket, peer);
-    if (s < 0) {
-        int error = platform::lastSocketError();
-        std::string reason = platform::errorDescription(error);
-        char line[512];
-        std::snprintf(line, sizeof line, "xxx- Errore nell'accept. %s - errno: %d\n", reason.c_str(), error);
-        writeLog(line, 0);
-        return;
+    void add(platform::Socket socket, ClientSlot* slot) {
+        entries[count].socket = socket;
+        entries[count].readable = false;
+        slotOf[count] = slot;
+        ++count;
     }
-
-    std::string address = dottedAddress(peer.address);
-    char peerText[32];
-    std::snprintf(peerText, sizeof peerText, "%s:%d", address.c_str(), static_cast<int>(peer.port));
-
-    ClientSlot* slot = server.addClient(s, address.c_str(), peer.port, 0);
-    char line[128];
-    if (!slot) {
-        std::snprintf(line, sizeof line, "xxx: Connessione con %s non accettata (client %d/%d).\n", peerText,
-                      server.clientCount, MAX_CLIENTS);
-        writeLog(line, 1);
-        platform::closeSocket(s);
-        return;
-    }
-    addToMasterSet(master, s);
-    std::snprintf(line, sizeof line, "Conn. %s", peerText);
-    writeLog(line, 0);
-}
+};
 
 }  // namespace
 
@@ -85,105 +43,139 @@ void HttpServer::run() {
 void HttpServer::connectionLoop() {
     stopRequested = 0;
     std::time_t sweepMark = platform::currentTime();
-    platform::SocketSet master;
-    master.count = 0;
-    // The listener goes in even when open failed: the wait then fails on it
-    // and the process ends through esci.
-    master.sockets[master.count++] = listenSocket;
-    std::string request;
+    bool readable[MAX_CLIENTS] = {};
 
     for (;;) {
-        int stop = 0;
-        platform::SocketSet ready = master;
-        int result = platform::waitReadable(ready, LOOP_WAIT_SECONDS);
-        if (result < 0) {
-            int error = platform::lastSocketError();
-            if (!platform::isInterruptedError(error)) {
-                writeLog("xxx: Errore nel select:", 1);
-                writeLog(platform::errorDescription(error), 2);
-                esci();
-            }
-            // A signal is no reason to stop serving: wait again, unless a
-            // stop was asked for.
-            if (!stopRequested) continue;
-            stop = 1;
-            ready.count = 0;  // this wait found nothing to read
-        } else if (result > 0) {
-            if (platform::socketSetContains(ready, listenSocket)) acceptOneClient(*this, master);
+        // The listener goes in even when open failed: the wait then fails on
+        // it and the process ends through esci.
+        WaitList waiting;
+        waiting.add(listenSocket, nullptr);
+        for (ClientSlot& slot : clients)
+            if (slot.socket >= 0) waiting.add(slot.socket, &slot);
+
+        const platform::WaitResult wait =
+            platform::waitReadable(waiting.entries, waiting.count, LOOP_WAIT_MS);
+        if (wait.status == platform::WaitStatus::Failed) {
+            writeLog("xxx: Errore nel select:", 1);
+            writeLog(wait.error.text, 2);
+            esci();
+        }
+        // A signal is no reason to stop serving: wait again, unless a stop
+        // was asked for.
+        if (wait.status == platform::WaitStatus::Interrupted) {
+            if (stopRequested) return;
+            continue;
         }
 
-        std::time_t now = platform::currentTime();
-        bool sweep = std::difftime(now, sweepMark) > SWEEP_INTERVAL_SECONDS;
+        for (bool& flag : readable) flag = false;
+        for (std::size_t i = 1; i < waiting.count; ++i)
+            readable[waiting.slotOf[i]->index] = waiting.entries[i].readable;
+        if (waiting.entries[0].readable) acceptClient();
+
+        const std::time_t now = platform::currentTime();
+        const bool sweep = std::difftime(now, sweepMark) > SWEEP_INTERVAL_SECONDS;
         if (sweep) sweepMark = now;
 
         for (ClientSlot& slot : clients) {
             if (slot.socket < 0) continue;
-            request.clear();
-            if (platform::socketSetContains(ready, slot.socket)) {
-                long received = readClientData(&slot, request);
-                if (received >= static_cast<long>(MAX_REQUEST_BYTES)) {
-                    // Nothing more is read from this client: it is answered
-                    // with the rejection and closed.
-                    char line[160];
-                    std::snprintf(line, sizeof line,
-                                  "xxx: request from %s:%d too long (%lu bytes or more):", slot.peerAddress,
-                                  slot.peerPort, static_cast<unsigned long>(MAX_REQUEST_BYTES));
-                    writeLog(line, 1);
-                    writeLog(request, 1);
-                    sendResponse(&slot, rejectionResponse());
-                    stop = 0;
-                    logPeer("Disc. %s:%d\n", slot, 2);
-                    closeClient(&slot, master);
-                } else if (received > 0) {
-                    stop = handleRequest(&slot, request);
-                    if (slot.keepOpen == 0) {
-                        logPeer("Disc. %s:%d\n", slot, 2);
-                        closeClient(&slot, master);
-                    }
-                } else if (received == 0) {
-                    logPeer("Client %s:%d auto-disconnected\n", slot, 2);
-                    closeClient(&slot, master);
-                } else {
-                    logPeer("General error on reading %s:%d\n", slot, 2);
-                    closeClient(&slot, master);
-                }
+            if (readable[slot.index]) {
+                serveClient(slot);
             } else if (sweep && slot.keepOpen == 0 &&
                        std::difftime(sweepMark, slot.connectTime) > IDLE_LIMIT_SECONDS) {
-                logPeer("Disconnect Forced %s:%d\n", slot, 2);
-                closeClient(&slot, master);
+                writeLogf(2, "Disconnect Forced %s:%d\n", slot.peerAddress, slot.peerPort);
+                closeClient(slot);
             }
         }
-
-        if (stop != 0) return;
     }
 }
 
-void HttpServer::closeClient(ClientSlot* slot, platform::SocketSet& master) {
-    platform::Socket s = slot->socket;
-    platform::closeSocket(s);
-    removeFromMasterSet(master, s);
-    removeClient(slot);
+void HttpServer::acceptClient() {
+    const platform::Accepted accepted = platform::acceptConnection(listenSocket);
+    if (accepted.status != platform::IoStatus::Ok) {
+        writeLogf(0, "xxx- Errore nell'accept. %s - errno: %d\n", accepted.error.text.c_str(),
+                  accepted.error.number);
+        return;
+    }
+
+    const std::string address = dottedAddress(accepted.peer.address);
+    const std::string peerText = address + ":" + std::to_string(accepted.peer.port);
+    if (!addClient(accepted.socket, address.c_str(), accepted.peer.port, 0)) {
+        writeLogf(1, "xxx: Connessione con %s non accettata (client %d/%d).\n", peerText.c_str(), clientCount,
+                  MAX_CLIENTS);
+        platform::closeSocket(accepted.socket);
+        return;
+    }
+    writeLogf(0, "Conn. %s", peerText.c_str());
 }
 
-long HttpServer::readClientData(ClientSlot* slot, std::string& request) {
+void HttpServer::serveClient(ClientSlot& slot) {
+    std::string request;
+    const long received = readClientData(slot, request);
+    if (received == 0) {
+        writeLogf(2, "Client %s:%d auto-disconnected\n", slot.peerAddress, slot.peerPort);
+        closeClient(slot);
+        return;
+    }
+    if (received < 0) {
+        writeLogf(2, "General error on reading %s:%d\n", slot.peerAddress, slot.peerPort);
+        closeClient(slot);
+        return;
+    }
+
+    HandledRequest handled;
+    if (static_cast<std::size_t>(received) >= MAX_REQUEST_BYTES) {
+        // Nothing more is read from this client: it is answered with the
+        // rejection and closed.
+        writeLogf(1, "xxx: request from %s:%d too long (%lu bytes or more):", slot.peerAddress, slot.peerPort,
+                  static_cast<unsigned long>(MAX_REQUEST_BYTES));
+        writeLog(request, 1);
+        handled = HandledRequest{RequestAction::Answer, rejectionResponse()};
+    } else {
+        handled = handleRequest(request, requests);
+    }
+
+    if (handled.action != RequestAction::NoAnswer) answer(slot, handled.answer);
+    if (handled.action == RequestAction::Quit) {
+        platform::closeSocket(slot.socket);
+        platform::exitProcess(0);
+    }
+    if (slot.keepOpen == 0) {
+        writeLogf(2, "Disc. %s:%d\n", slot.peerAddress, slot.peerPort);
+        closeClient(slot);
+    }
+}
+
+void HttpServer::answer(const ClientSlot& slot, const HTTPResponse& response) {
+    const std::string text = response.serialize();
+    // One send; a client that does not take the whole answer at once has
+    // gone or is not reading.
+    platform::sendBytes(slot.socket, text.data(), text.size());
+    writeLog("response: " + response.body + "\n", 0);
+}
+
+void HttpServer::closeClient(ClientSlot& slot) {
+    platform::closeSocket(slot.socket);
+    removeClient(&slot);
+}
+
+long HttpServer::readClientData(ClientSlot& slot, std::string& request) {
     char buffer[READ_CHUNK_BYTES];
     long total = 0;
     for (;;) {
-        long n = platform::receiveBytes(slot->socket, buffer, sizeof buffer);
-        if (n <= 0) {
+        const platform::IoResult read = platform::receiveBytes(slot.socket, buffer, sizeof buffer);
+        if (read.status != platform::IoStatus::Ok) {
             // After at least one full chunk, nothing pending or the client's
             // close means the request was a whole number of chunks: it has
             // ended, it did not fail.
-            if (total > 0 && (n == 0 || platform::isWouldBlockError(platform::lastSocketError())))
-                return total;
-            return n;
+            if (total > 0 && read.status != platform::IoStatus::Failed) return total;
+            return read.status == platform::IoStatus::Closed ? 0 : -1;
         }
-        total += n;
+        total += static_cast<long>(read.count);
         // A NUL byte ends what is taken from the chunk.
-        const void* nul = std::memchr(buffer, '\0', static_cast<std::size_t>(n));
-        request.append(buffer, nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - buffer)
-                                   : static_cast<std::size_t>(n));
+        const void* nul = std::memchr(buffer, '\0', read.count);
+        request.append(buffer,
+                       nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - buffer) : read.count);
         if (static_cast<std::size_t>(total) >= MAX_REQUEST_BYTES) return total;
-        if (static_cast<std::size_t>(n) != sizeof buffer) return total;
+        if (read.count != sizeof buffer) return total;
     }
 }

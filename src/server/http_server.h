@@ -1,16 +1,17 @@
 // The local HTTP server: its client table, listener and connection loop.
 #pragma once
 
+#include <cstddef>
 #include <ctime>
 #include <string>
 
 #include "platform/socket.h"
+#include "protocol/request_handler.h"
 
-struct RequestParams;
 class HTTPResponse;
 
 constexpr int LAUNCHER_PORT = 5560;
-constexpr int MAX_CLIENTS = 63;  // one less than the 64 places of a socket set
+constexpr int MAX_CLIENTS = 63;  // with the listener, 64 sockets to wait on
 
 struct ClientSlot {
     int index = 0;
@@ -37,17 +38,9 @@ public:
     platform::Socket createListenSocket(platform::Ipv4Endpoint& address);
     [[noreturn]] void esci();
 
-    // Connection loop.
+    // Connection loop: accept, read, handle, answer, close.
     void run();
     void connectionLoop();
-    long readClientData(ClientSlot* slot, std::string& request);
-    // Closes the client's socket, takes it out of the master set and frees
-    // its slot.
-    void closeClient(ClientSlot* slot, platform::SocketSet& master);
-
-    // Request handling.
-    int handleRequest(ClientSlot* slot, const std::string& request);
-    void sendResponse(ClientSlot* slot, HTTPResponse response);
 
     ClientSlot clients[MAX_CLIENTS];
     int clientCount = 0;
@@ -58,22 +51,26 @@ public:
     std::string date;
     int stopRequested = 0;
     platform::Ipv4Endpoint listenAddress;
-};
+    RequestContext requests;
 
-bool isGetAppStatus(const RequestParams& params);
-bool isStartZanfiro(const RequestParams& params);
+private:
+    void acceptClient();
+    // Reads what the client sent into request: the byte count (positive), 0
+    // when the client closed without sending more, -1 when the read failed.
+    long readClientData(ClientSlot& slot, std::string& request);
+    // The one step for a readable client: read, handle or reject, answer, close.
+    void serveClient(ClientSlot& slot);
+    // Sends the answer in one go and logs its body.
+    void answer(const ClientSlot& slot, const HTTPResponse& response);
+    // Closes the client's socket and frees its slot.
+    void closeClient(ClientSlot& slot);
+};
 
 // A request that reaches this size is cut there, rejected and closed.
 constexpr std::size_t MAX_REQUEST_BYTES = 64 * 1024;
 
 // Timing and sizes of the connection loop.
-constexpr long LOOP_WAIT_SECONDS = 1200;         // longest single wait
+constexpr long LOOP_WAIT_MS = 1200L * 1000;      // longest single wait
 constexpr double SWEEP_INTERVAL_SECONDS = 20.0;  // a sweep pass comes after more than this
 constexpr double IDLE_LIMIT_SECONDS = 3.0;       // a silent client older than this is swept
 constexpr std::size_t READ_CHUNK_BYTES = 2048;
-
-// The master set of the loop: the listener first, then the clients in the
-// order they came. A socket is added at the end, once, while there is room;
-// removing one moves the later ones down. False when it was not added.
-bool addToMasterSet(platform::SocketSet& set, platform::Socket s);
-void removeFromMasterSet(platform::SocketSet& set, platform::Socket s);

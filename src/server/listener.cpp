@@ -1,6 +1,4 @@
 // The listening socket on 127.0.0.1 and the forced exit of the server.
-#include <cstdio>
-
 #include "log/log.h"
 #include "platform/clock.h"
 #include "platform/process.h"
@@ -11,6 +9,7 @@ namespace {
 
 constexpr int BIND_ATTEMPTS = 4;
 constexpr unsigned BIND_RETRY_PAUSE_MS = 15000;
+constexpr int LISTEN_BACKLOG = 5;
 
 }  // namespace
 
@@ -23,16 +22,17 @@ platform::Socket HttpServer::open(int port) {
 platform::Socket HttpServer::createListenSocket(platform::Ipv4Endpoint& address) {
     if (!startSocketLibraryVersion20()) return platform::NO_SOCKET;
 
-    platform::Socket s = platform::openTcpSocket();
+    platform::SystemError error;
+    platform::Socket s = platform::openTcpSocket(error);
     if (s < 0) {
         writeLog("xxx: socket error. STOP", 1);
         esci();
     }
-    if (platform::setNonBlocking(s) != 0) {
+    if (!platform::setNonBlocking(s)) {
         writeLog("xxx: setting non-blocking socket error. STOP", 1);
         esci();
     }
-    if (platform::setReuseAddress(s) < 0) {
+    if (!platform::claimPort(s)) {
         writeLog("xxx: socket option error. STOP", 1);
         esci();
     }
@@ -45,15 +45,11 @@ platform::Socket HttpServer::createListenSocket(platform::Ipv4Endpoint& address)
     // times before giving up.
     bool bound = false;
     for (int attempt = 0; attempt < BIND_ATTEMPTS; ++attempt) {
-        if (platform::bindSocket(s, address) >= 0) {
+        if (platform::bindSocket(s, address, error)) {
             bound = true;
             break;
         }
-        std::string reason = platform::errorDescription(platform::lastSocketError());
-        char line[512];
-        std::snprintf(line, sizeof line, "xxx: bind error (port %d already opened?) - %s", port,
-                      reason.c_str());
-        writeLog(line, 1);
+        writeLogf(1, "xxx: bind error (port %d already opened?) - %s", port, error.text.c_str());
         platform::sleepMilliseconds(BIND_RETRY_PAUSE_MS);
     }
     if (!bound) {
@@ -61,14 +57,12 @@ platform::Socket HttpServer::createListenSocket(platform::Ipv4Endpoint& address)
         esci();
     }
 
-    if (platform::listenOn(s, 5) < 0) {
+    if (!platform::listenOn(s, LISTEN_BACKLOG)) {
         writeLog("xxx: listen error. STOP", 1);
         esci();
     }
 
-    char line[64];
-    std::snprintf(line, sizeof line, "Server listening on port: %d\n", port);
-    writeLog(line, 1);
+    writeLogf(1, "Server listening on port: %d\n", port);
     return s;
 }
 

@@ -1,8 +1,6 @@
 // The routine of the server thread: banner, server object, listener, loop.
 #include "server/server_thread.h"
 
-#include <cstdio>
-
 #include "log/log.h"
 #include "server/http_server.h"
 
@@ -12,10 +10,7 @@ const char* const LAUNCHER_DATE = "2012-06-01";
 
 void serverThreadMain() {
     writeLog("-----------------------------------------------------", 0);
-    char banner[128];
-    std::snprintf(banner, sizeof banner, "%s versione %s, %s", LAUNCHER_NAME, LAUNCHER_VERSION,
-                  LAUNCHER_DATE);
-    writeLog(banner, 0);
+    writeLogf(0, "%s versione %s, %s", LAUNCHER_NAME, LAUNCHER_VERSION, LAUNCHER_DATE);
 
     HttpServer server(LAUNCHER_NAME, LAUNCHER_VERSION, LAUNCHER_DATE);
     // A failed open leaves the listener unset; the loop's first wait then

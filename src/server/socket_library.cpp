@@ -4,15 +4,15 @@
 #include "platform/socket.h"
 
 bool startSocketLibraryVersion20() {
-    platform::SocketLibraryVersion granted;
-    if (platform::startSocketLibrary(2, 0, granted) != 0) {
-        writeLog("Nessuna DLL WinSock", 1);
-        return false;
+    switch (platform::startSocketLibrary()) {
+        case platform::LibraryStart::Started:
+            return true;
+        case platform::LibraryStart::Unavailable:
+            writeLog("Nessuna DLL WinSock", 1);
+            return false;
+        case platform::LibraryStart::WrongVersion:
+            writeLog("Verisone libreria Winsock non supportata", 1);
+            return false;
     }
-    if (granted.major != 2 || granted.minor != 0) {
-        platform::stopSocketLibrary();
-        writeLog("Verisone libreria Winsock non supportata", 1);
-        return false;
-    }
-    return true;
+    return false;
 }

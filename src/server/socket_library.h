@@ -2,7 +2,6 @@
 #pragma once
 
 // Starts the socket library at version 2.0, the only one accepted. On failure
-// logs why at level 1 ("Nessuna DLL WinSock", or after stopping the library
-// again "Verisone libreria Winsock non supportata") and returns false; what
-// follows a failure is the caller's.
+// logs why at level 1 ("Nessuna DLL WinSock", or "Verisone libreria Winsock
+// non supportata") and returns false; what follows a failure is the caller's.
 bool startSocketLibraryVersion20();

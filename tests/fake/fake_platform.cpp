@@ -1,11 +1,13 @@
 #include "fake/fake_platform.h"
 
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 
 #include "platform/clock.h"
+#include "platform/file.h"
+#include "platform/folders.h"
 #include "platform/process.h"
 
 namespace fake {
@@ -19,96 +21,111 @@ void reset() {
     state() = Platform{};
 }
 
+platform::SystemError error(platform::ErrorKind kind, int number) {
+    return platform::SystemError{kind, number, "fake error " + std::to_string(number)};
+}
+
+platform::IoResult transferred(std::size_t count) {
+    platform::IoResult result;
+    result.count = count;
+    return result;
+}
+
+platform::IoResult wouldBlock() {
+    platform::IoResult result;
+    result.status = platform::IoStatus::WouldBlock;
+    return result;
+}
+
+platform::IoResult peerClosed() {
+    platform::IoResult result;
+    result.status = platform::IoStatus::Closed;
+    return result;
+}
+
+platform::IoResult failed(int number) {
+    platform::IoResult result;
+    result.status = platform::IoStatus::Failed;
+    result.error = error(platform::ErrorKind::Other, number);
+    return result;
+}
+
 }  // namespace fake
 
 namespace platform {
 
 using fake::state;
 
-int startSocketLibrary(int major, int minor, SocketLibraryVersion& granted) {
-    if (state().startSocketLibrary) return state().startSocketLibrary(major, minor, granted);
-    granted.major = major;
-    granted.minor = minor;
-    return 0;
+LibraryStart startSocketLibrary() {
+    ++state().libraryStarts;
+    return state().libraryStart;
 }
 
-void stopSocketLibrary() {
-    ++state().stopSocketLibraryCalls;
-}
-
-Socket openTcpSocket() {
-    if (state().openTcpSocket) return state().openTcpSocket();
+Socket openTcpSocket(SystemError& error) {
+    if (state().openTcpSocket) return state().openTcpSocket(error);
     return state().nextSocket++;
 }
 
-int setNonBlocking(Socket s) {
-    return state().setNonBlocking ? state().setNonBlocking(s) : 0;
+bool setNonBlocking(Socket s) {
+    return state().setNonBlocking ? state().setNonBlocking(s) : true;
 }
-int setReuseAddress(Socket s) {
-    return state().setReuseAddress ? state().setReuseAddress(s) : 0;
+bool claimPort(Socket s) {
+    return state().claimPort ? state().claimPort(s) : true;
 }
-int bindSocket(Socket s, const Ipv4Endpoint& local) {
-    return state().bindSocket ? state().bindSocket(s, local) : 0;
+bool bindSocket(Socket s, const Ipv4Endpoint& local, SystemError& error) {
+    return state().bindSocket ? state().bindSocket(s, local, error) : true;
 }
-int listenOn(Socket s, int backlog) {
-    return state().listenOn ? state().listenOn(s, backlog) : 0;
-}
-
-Socket acceptConnection(Socket listener, Ipv4Endpoint& peer) {
-    if (state().acceptConnection) return state().acceptConnection(listener, peer);
-    state().lastError = 11;
-    return NO_SOCKET;
+bool listenOn(Socket s, int backlog) {
+    return state().listenOn ? state().listenOn(s, backlog) : true;
 }
 
-int connectTo(Socket s, const Ipv4Endpoint& remote, int timeoutMs) {
-    return state().connectTo ? state().connectTo(s, remote, timeoutMs) : 0;
+Accepted acceptConnection(Socket listener) {
+    if (state().acceptConnection) return state().acceptConnection(listener);
+    Accepted none;
+    none.status = IoStatus::WouldBlock;
+    return none;
 }
 
-int setReceiveTimeout(Socket s, int timeoutMs) {
-    return state().setReceiveTimeout ? state().setReceiveTimeout(s, timeoutMs) : 0;
+bool connectTo(Socket s, const Ipv4Endpoint& remote, int timeoutMs, SystemError& error) {
+    return state().connectTo ? state().connectTo(s, remote, timeoutMs, error) : true;
 }
 
-long sendBytes(Socket s, const char* data, std::size_t length) {
+bool setReceiveTimeout(Socket s, int timeoutMs) {
+    return state().setReceiveTimeout ? state().setReceiveTimeout(s, timeoutMs) : true;
+}
+
+IoResult sendBytes(Socket s, const char* data, std::size_t length) {
     if (state().sendBytes) return state().sendBytes(s, data, length);
     state().sent[s].append(data, length);
-    return static_cast<long>(length);
+    return fake::transferred(length);
 }
 
-long receiveBytes(Socket s, char* buffer, std::size_t capacity) {
-    return state().receiveBytes ? state().receiveBytes(s, buffer, capacity) : 0;
+IoResult receiveBytes(Socket s, char* buffer, std::size_t capacity) {
+    return state().receiveBytes ? state().receiveBytes(s, buffer, capacity) : fake::peerClosed();
 }
 
-int closeSocket(Socket s) {
+void closeSocket(Socket s) {
     if (state().closeSocket) return state().closeSocket(s);
     state().closed.push_back(s);
-    return 0;
 }
 
-int waitReadable(SocketSet& set, long timeoutSeconds) {
-    if (state().waitReadable) return state().waitReadable(set, timeoutSeconds);
-    state().lastError = 9;
-    return -1;
+WaitResult waitReadable(WatchedSocket* sockets, std::size_t count, long timeoutMs) {
+    if (state().waitReadable) return state().waitReadable(sockets, count, timeoutMs);
+    WaitResult result;
+    result.status = WaitStatus::Failed;
+    result.error = fake::error(ErrorKind::Other, 9);
+    return result;
 }
 
-int lastSocketError() {
-    return state().lastError;
-}
-bool isInterruptedError(int error) {
-    return error == 4;
-}
-bool isWouldBlockError(int error) {
-    return error == 11;
-}
-std::string errorDescription(int error) {
-    return "fake error " + std::to_string(error);
+bool userDataFolder(std::string& path) {
+    ++state().userDataLookups;
+    if (!state().userDataFolder) return false;
+    path = *state().userDataFolder;
+    return true;
 }
 
-int knownFolderPath(KnownFolder folder, std::string& path) {
-    state().folderLookups.push_back(folder);
-    auto found = state().folders.find(folder);
-    if (found == state().folders.end()) return -1;
-    path = found->second;
-    return 0;
+std::vector<std::string> programFolders() {
+    return state().programFolders;
 }
 
 char pathSeparator() {
@@ -118,11 +135,35 @@ const char* executableSuffix() {
     return state().suffix.c_str();
 }
 
-// Real folders: the log tests write real files below a temporary folder.
+// Real folders and files: the log tests write below a temporary folder.
 bool makeDirectories(const std::string& path) {
     std::error_code error;
     std::filesystem::create_directories(path, error);
     return std::filesystem::is_directory(path, error);
+}
+
+bool AppendFile::open(const std::string& path) {
+    close();
+    std::FILE* file = std::fopen(path.c_str(), "ab");
+    if (!file) return false;
+    handle_ = reinterpret_cast<std::intptr_t>(file);
+    std::fseek(file, 0, SEEK_END);
+    size_ = std::ftell(file);
+    if (state().afterAppendOpen) state().afterAppendOpen(path);
+    return true;
+}
+
+bool AppendFile::write(const std::string& text) {
+    if (handle_ == CLOSED || state().appendWritesFail) return false;
+    std::FILE* file = reinterpret_cast<std::FILE*>(handle_);
+    return std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0;
+}
+
+void AppendFile::close() {
+    if (handle_ == CLOSED) return;
+    std::fclose(reinterpret_cast<std::FILE*>(handle_));
+    handle_ = CLOSED;
+    size_ = -1;
 }
 
 std::time_t currentTime() {
@@ -140,32 +181,26 @@ void sleepMilliseconds(unsigned milliseconds) {
     state().sleeps.push_back(milliseconds);
 }
 
-void rememberCommandLine(int, char**) {}
-
-bool commandLineArguments(std::vector<std::string>& arguments) {
-    if (!state().commandLineSplits) return false;
-    arguments = state().arguments;
-    return true;
-}
-
 int startThread(void (*routine)()) {
     if (state().startThread) return state().startThread(routine);
     state().threadsStarted.push_back(routine);
     return 0;
 }
 
-int waitForQuitMessage() {
-    ++state().quitWaits;
-    return state().quitCode;
+int waitForStopRequest() {
+    ++state().stopWaits;
+    return state().stopCode;
 }
 
 void exitProcess(int code) {
     std::exit(code);
 }
 
-long startProgram(const std::string& file, const std::string& argument, const std::string& directory) {
+bool startProgram(const std::string& file, const std::string& argument, const std::string& directory,
+                  SystemError& error) {
     state().programStarts.push_back({file, argument, directory});
-    return state().programStartResult;
+    if (!state().programStartSucceeds) error = fake::error(ErrorKind::Other, 2);
+    return state().programStartSucceeds;
 }
 
 }  // namespace platform

@@ -6,10 +6,11 @@
 #include <ctime>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "platform/folders.h"
+#include "platform/error.h"
 #include "platform/socket.h"
 
 namespace fake {
@@ -22,54 +23,62 @@ struct ProgramStart {
     std::string directory;
 };
 
+// Results as the real layers give them.
+platform::SystemError error(platform::ErrorKind kind, int number);  // text "fake error <number>"
+platform::IoResult transferred(std::size_t count);
+platform::IoResult wouldBlock();
+platform::IoResult peerClosed();
+platform::IoResult failed(int number);
+
 struct Platform {
     // --- sockets ---------------------------------------------------------
-    // default: 0, granting the version asked for
-    std::function<int(int, int, platform::SocketLibraryVersion&)> startSocketLibrary;
-    int stopSocketLibraryCalls = 0;
+    platform::LibraryStart libraryStart = platform::LibraryStart::Started;
+    int libraryStarts = 0;
     // default: a new handle counting up from 100
-    std::function<Socket()> openTcpSocket;
-    std::function<int(Socket)> setNonBlocking;                             // default 0
-    std::function<int(Socket)> setReuseAddress;                            // default 0
-    std::function<int(Socket, const platform::Ipv4Endpoint&)> bindSocket;  // default 0
-    std::function<int(Socket, int)> listenOn;                              // default 0
-    // default: NO_SOCKET with lastError = would-block
-    std::function<Socket(Socket, platform::Ipv4Endpoint&)> acceptConnection;
-    std::function<int(Socket, const platform::Ipv4Endpoint&, int)> connectTo;  // default 0
-    std::function<int(Socket, int)> setReceiveTimeout;                         // default 0
+    std::function<Socket(platform::SystemError&)> openTcpSocket;
+    std::function<bool(Socket)> setNonBlocking;  // default true
+    std::function<bool(Socket)> claimPort;       // default true
+    std::function<bool(Socket, const platform::Ipv4Endpoint&, platform::SystemError&)> bindSocket;  // true
+    std::function<bool(Socket, int)> listenOn;  // default true
+    // default: nothing pending
+    std::function<platform::Accepted(Socket)> acceptConnection;
+    std::function<bool(Socket, const platform::Ipv4Endpoint&, int, platform::SystemError&)>
+        connectTo;                                       // true
+    std::function<bool(Socket, int)> setReceiveTimeout;  // default true
     // default: all bytes sent, appended to sent[s]
-    std::function<long(Socket, const char*, std::size_t)> sendBytes;
-    // default: 0 (orderly close)
-    std::function<long(Socket, char*, std::size_t)> receiveBytes;
-    // default: 0 and records the handle in closed
-    std::function<int(Socket)> closeSocket;
-    // default: -1 with lastError = 9 (as if the set held a bad socket)
-    std::function<int(platform::SocketSet&, long)> waitReadable;
+    std::function<platform::IoResult(Socket, const char*, std::size_t)> sendBytes;
+    // default: the peer's orderly close
+    std::function<platform::IoResult(Socket, char*, std::size_t)> receiveBytes;
+    // default: records the handle in closed
+    std::function<void(Socket)> closeSocket;
+    // default: fails as a wait over an invalid socket does ("fake error 9")
+    std::function<platform::WaitResult(platform::WatchedSocket*, std::size_t, long)> waitReadable;
 
     std::map<Socket, std::string> sent;
     std::vector<Socket> closed;
     Socket nextSocket = 100;
-    int lastError = 0;  // what lastSocketError() returns
 
     // --- folders ---------------------------------------------------------
-    // A folder that is missing here fails its lookup (result -1).
-    std::map<platform::KnownFolder, std::string> folders;
-    std::vector<platform::KnownFolder> folderLookups;
+    std::optional<std::string> userDataFolder;  // unset: the lookup fails
+    int userDataLookups = 0;
+    std::vector<std::string> programFolders;
     char separator = '/';
     std::string suffix;  // executableSuffix()
+
+    // --- files (real files; the hooks let a test step in) ----------------
+    std::function<void(const std::string& path)> afterAppendOpen;
+    bool appendWritesFail = false;
 
     // --- clock -----------------------------------------------------------
     std::time_t now = 1338534307;  // 2012-06-01 07:05:07 UTC
     std::vector<unsigned> sleeps;  // every sleepMilliseconds, in order; none really sleeps
 
     // --- process ---------------------------------------------------------
-    std::vector<std::string> arguments;  // commandLineArguments()
-    bool commandLineSplits = true;
     std::function<int(void (*)())> startThread;  // default: records, returns 0
     std::vector<void (*)()> threadsStarted;
-    int quitCode = 0;  // what waitForQuitMessage() returns
-    int quitWaits = 0;
-    long programStartResult = 42;  // what startProgram() returns
+    int stopCode = 0;  // what waitForStopRequest() returns
+    int stopWaits = 0;
+    bool programStartSucceeds = true;
     std::vector<ProgramStart> programStarts;
 };
 

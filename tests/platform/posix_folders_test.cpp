@@ -18,7 +18,6 @@
 
 namespace {
 
-using platform::KnownFolder;
 namespace fs = std::filesystem;
 
 // Sets environment variables for one test and puts the old values back.
@@ -50,55 +49,62 @@ private:
 
 const std::optional<std::string> UNSET;
 
-struct LookupCase {
-    KnownFolder folder;
-    std::map<std::string, std::optional<std::string>> environment;
-    int result;        // 0 or -1
-    std::string path;  // when found
-};
+using Variables = std::map<std::string, std::optional<std::string>>;
 
-TEST(PosixKnownFolders, LookupsFromTheEnvironment) {
-    const std::vector<LookupCase> cases = {
-        {KnownFolder::RoamingAppData, {{"XDG_DATA_HOME", "/data/u"}, {"HOME", "/home/u"}}, 0, "/data/u"},
-        {KnownFolder::RoamingAppData, {{"XDG_DATA_HOME", "/data/u//"}, {"HOME", "/home/u"}}, 0, "/data/u"},
-        {KnownFolder::RoamingAppData,
-         {{"XDG_DATA_HOME", "data/u"}, {"HOME", "/home/u"}},
-         0,
-         "/home/u/.local/share"},
-        {KnownFolder::RoamingAppData,
-         {{"XDG_DATA_HOME", ""}, {"HOME", "/home/u/"}},
-         0,
-         "/home/u/.local/share"},
-        {KnownFolder::RoamingAppData, {{"XDG_DATA_HOME", UNSET}, {"HOME", "/"}}, 0, "/.local/share"},
-        {KnownFolder::RoamingAppData, {{"XDG_DATA_HOME", UNSET}, {"HOME", "home"}}, -1, ""},
-        {KnownFolder::RoamingAppData, {{"XDG_DATA_HOME", "x"}, {"HOME", ""}}, -1, ""},
-        {KnownFolder::RoamingAppData, {{"XDG_DATA_HOME", UNSET}, {"HOME", UNSET}}, -1, ""},
-        {KnownFolder::ProgramFilesX86, {{"ProgramFiles(x86)", "/pf86"}}, 0, "/pf86"},
-        {KnownFolder::ProgramFilesX86, {{"ProgramFiles(x86)", "pf86"}}, -1, ""},
-        {KnownFolder::ProgramFilesX86, {{"ProgramFiles(x86)", UNSET}}, -1, ""},
-        {KnownFolder::ProgramFiles, {{"ProgramFiles", "/srv/apps/"}}, 0, "/srv/apps"},
-        {KnownFolder::ProgramFiles, {{"ProgramFiles", "apps"}}, 0, "/opt"},
-        {KnownFolder::ProgramFiles, {{"ProgramFiles", UNSET}}, 0, "/opt"},
-    };
-    for (const LookupCase& c : cases) {
-        Environment environment;
-        std::string description;
-        for (const auto& variable : c.environment) {
+// Sets the variables for as long as it lives; says which in a trace line.
+struct Setting {
+    Environment environment;
+    std::string description;
+    explicit Setting(const Variables& variables) {
+        for (const auto& variable : variables) {
             environment.set(variable.first, variable.second);
             description +=
                 variable.first + "=" + (variable.second ? "\"" + *variable.second + "\" " : "(unset) ");
         }
-        SCOPED_TRACE("folder " + std::to_string(static_cast<int>(c.folder)) + ", " + description);
+    }
+};
 
+TEST(PosixKnownFolders, UserDataFolderFromTheEnvironment) {
+    struct Case {
+        Variables environment;
+        bool found;
+        std::string path;  // when found
+    };
+    const std::vector<Case> cases = {
+        {{{"XDG_DATA_HOME", "/data/u"}, {"HOME", "/home/u"}}, true, "/data/u"},
+        {{{"XDG_DATA_HOME", "/data/u//"}, {"HOME", "/home/u"}}, true, "/data/u"},
+        {{{"XDG_DATA_HOME", "data/u"}, {"HOME", "/home/u"}}, true, "/home/u/.local/share"},
+        {{{"XDG_DATA_HOME", ""}, {"HOME", "/home/u/"}}, true, "/home/u/.local/share"},
+        {{{"XDG_DATA_HOME", UNSET}, {"HOME", "/"}}, true, "/.local/share"},
+        {{{"XDG_DATA_HOME", UNSET}, {"HOME", "home"}}, false, ""},
+        {{{"XDG_DATA_HOME", "x"}, {"HOME", ""}}, false, ""},
+        {{{"XDG_DATA_HOME", UNSET}, {"HOME", UNSET}}, false, ""},
+    };
+    for (const Case& c : cases) {
+        Setting setting(c.environment);
+        SCOPED_TRACE(setting.description);
         std::string path = "untouched";
-        const int result = platform::knownFolderPath(c.folder, path);
-        if (c.result == 0) {
-            EXPECT_GE(result, 0);
-            EXPECT_EQ(path, c.path);
-        } else {
-            EXPECT_LT(result, 0);
-            EXPECT_EQ(path, "untouched");
-        }
+        EXPECT_EQ(platform::userDataFolder(path), c.found);
+        EXPECT_EQ(path, c.found ? c.path : "untouched");
+    }
+}
+
+TEST(PosixKnownFolders, ProgramFoldersFromTheEnvironmentThe32BitOneFirst) {
+    struct Case {
+        Variables environment;
+        std::vector<std::string> folders;
+    };
+    const std::vector<Case> cases = {
+        {{{"ProgramFiles(x86)", UNSET}, {"ProgramFiles", UNSET}}, {"/opt"}},
+        {{{"ProgramFiles(x86)", "/pf86"}, {"ProgramFiles", UNSET}}, {"/pf86", "/opt"}},
+        {{{"ProgramFiles(x86)", "/pf86/"}, {"ProgramFiles", "/srv/apps/"}}, {"/pf86", "/srv/apps"}},
+        {{{"ProgramFiles(x86)", "pf86"}, {"ProgramFiles", "/srv/apps"}}, {"/srv/apps"}},
+        {{{"ProgramFiles(x86)", ""}, {"ProgramFiles", "apps"}}, {"/opt"}},
+    };
+    for (const Case& c : cases) {
+        Setting setting(c.environment);
+        SCOPED_TRACE(setting.description);
+        EXPECT_EQ(platform::programFolders(), c.folders);
     }
 }
 

@@ -8,8 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -80,14 +82,17 @@ protected:
 
     // Starts the recorder the way the launcher does and waits until it has
     // written everything.
-    long start(const std::string& argument) {
+    bool start(const std::string& argument) {
         for (const char* name : {"done", "arg0", "arg1", "arg2", "arg3"}) fs::remove(programDir / name);
-        const long result = platform::startProgram(program.string(), argument, programDir.string() + "/");
-        if (result > 32) {
+        platform::SystemError error;
+        const bool started =
+            platform::startProgram(program.string(), argument, programDir.string() + "/", error);
+        EXPECT_TRUE(started) << error.text;
+        if (started) {
             EXPECT_TRUE(waitFor([&] { return fs::exists(programDir / "done"); }, std::chrono::seconds(10)))
                 << "the program did not run";
         }
-        return result;
+        return started;
     }
 
     fs::path root, programDir, program;
@@ -107,7 +112,7 @@ TEST_F(StartProgram, UserIdArrivesAsExactlyOneArgument) {
     };
     for (const std::string& argument : arguments) {
         SCOPED_TRACE(argument);
-        EXPECT_GT(start(argument), 32);
+        EXPECT_TRUE(start(argument));
         EXPECT_EQ(read(programDir / "arg0"), program.string());
         EXPECT_EQ(read(programDir / "arg1"), argument);
         EXPECT_FALSE(fs::exists(programDir / "arg2"));
@@ -134,14 +139,14 @@ TEST_F(StartProgram, RunsInItsDirectoryInASessionOfItsOwnWithNothingInherited) {
     const int high = dup2(leaked, 57);
     ASSERT_EQ(high, 57);
 
-    const long result = start("-w=1");
+    const bool started = start("-w=1");
 
     pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
     sigaction(SIGUSR1, &previousUsr1, nullptr);
     close(leaked);
     close(high);
 
-    ASSERT_GT(result, 32);
+    ASSERT_TRUE(started);
     EXPECT_EQ(read(programDir / "cwd"), fs::canonical(programDir).string() + "\n");
     EXPECT_EQ(read(programDir / "stdin"), "/dev/null\n");
 
@@ -166,7 +171,7 @@ TEST_F(StartProgram, RunsInItsDirectoryInASessionOfItsOwnWithNothingInherited) {
 }
 
 TEST_F(StartProgram, EndedProgramLeavesNoZombie) {
-    ASSERT_GT(start("-w=1"), 32);
+    ASSERT_TRUE(start("-w=1"));
     const std::string pid = read(programDir / "pid");
     ASSERT_FALSE(pid.empty());
     const fs::path proc = fs::path("/proc") / pid.substr(0, pid.size() - 1);
@@ -176,22 +181,29 @@ TEST_F(StartProgram, EndedProgramLeavesNoZombie) {
         << read(proc / "status").substr(0, 60);
 }
 
-TEST_F(StartProgram, RefusalsGiveThirtyTwoOrLess) {
+TEST_F(StartProgram, RefusalsSayWhy) {
     const fs::path plain = programDir / "not-executable";
     std::ofstream(plain) << RECORDER;
     fs::permissions(plain, fs::perms::owner_read | fs::perms::owner_write);
     struct Case {
         const char* name;
         std::string file, directory;
+        int number;
     };
     const std::vector<Case> cases = {
-        {"missing file", (programDir / "missing").string(), programDir.string() + "/"},
-        {"missing folder", (root / "nowhere" / "zanfiro").string(), (root / "nowhere").string() + "/"},
-        {"not executable", plain.string(), programDir.string() + "/"},
-        {"working directory missing", program.string(), (root / "gone").string() + "/"},
+        {"missing file", (programDir / "missing").string(), programDir.string() + "/", ENOENT},
+        {"missing folder", (root / "nowhere" / "zanfiro").string(), (root / "nowhere").string() + "/",
+         ENOENT},
+        {"not executable", plain.string(), programDir.string() + "/", EACCES},
+        {"working directory missing", program.string(), (root / "gone").string() + "/", ENOENT},
     };
     for (const Case& c : cases) {
-        EXPECT_LE(platform::startProgram(c.file, "-w=1", c.directory), 32) << c.name;
+        SCOPED_TRACE(c.name);
+        platform::SystemError error;
+        EXPECT_FALSE(platform::startProgram(c.file, "-w=1", c.directory, error));
+        EXPECT_EQ(error.kind, platform::ErrorKind::Other);
+        EXPECT_EQ(error.number, c.number);
+        EXPECT_EQ(error.text, std::strerror(c.number));
     }
     EXPECT_FALSE(fs::exists(programDir / "done"));
 }
@@ -217,22 +229,11 @@ TEST(StopSignals, EndTheMainThreadsWaitNotTheServerThread) {
                     for (;;) pause();
                 });
                 if (error != 0) std::_Exit(3);
-                const int code = platform::waitForQuitMessage();
+                const int code = platform::waitForStopRequest();
                 std::_Exit(code == 0 && threadHadThemBlocked ? 42 : 4);
             },
             ::testing::ExitedWithCode(42), "");
     }
-}
-
-TEST(CommandLine, IsTheRememberedArgv) {
-    std::vector<std::string> arguments;
-    char program[] = "/usr/bin/zanfiroWebLauncher";
-    char blank[] = "a b";
-    char kill[] = "-kill";
-    char* argv[] = {program, blank, kill, nullptr};
-    platform::rememberCommandLine(3, argv);
-    ASSERT_TRUE(platform::commandLineArguments(arguments));
-    EXPECT_EQ(arguments, (std::vector<std::string>{"/usr/bin/zanfiroWebLauncher", "a b", "-kill"}));
 }
 
 }  // namespace

@@ -22,22 +22,23 @@ TEST_F(ControlClient, OneExchangeWithTheLauncherPort) {
     platform::Ipv4Endpoint peer;
     int connectLimit = -1, receiveLimit = -1;
     std::vector<std::string> calls;
-    fake::state().connectTo = [&](Socket s, const platform::Ipv4Endpoint& remote, int ms) {
+    fake::state().connectTo = [&](Socket s, const platform::Ipv4Endpoint& remote, int ms,
+                                  platform::SystemError&) {
         calls.push_back("connect " + std::to_string(s));
         peer = remote;
         connectLimit = ms;
-        return 0;
+        return true;
     };
     fake::state().setReceiveTimeout = [&](Socket, int ms) {
         receiveLimit = ms;
-        return 0;
+        return true;
     };
     std::size_t capacity = 0;
     fake::state().receiveBytes = [&](Socket s, char* buffer, std::size_t size) {
         calls.push_back("recv " + std::to_string(s));
         capacity = size;
         std::memset(buffer, 'x', size);  // a reply longer than the buffer: read in part
-        return static_cast<long>(size);
+        return fake::transferred(size);
     };
 
     for (const char* text : {PROBE_TEXT, QUIT_WORD}) {
@@ -74,7 +75,7 @@ TEST_F(ControlClient, OrderlyCloseCountsAsAnAnswer) {
 }
 
 TEST_F(ControlClient, ExchangeFailuresAreLoggedAndGiveMinusOne) {
-    enum Step { Connect, Send, Receive };
+    enum Step { Connect, Send, Receive, ReceiveTimesOut };
     struct Case {
         Step failing;
         std::string line;
@@ -85,6 +86,7 @@ TEST_F(ControlClient, ExchangeFailuresAreLoggedAndGiveMinusOne) {
         {Connect, "0|connect error", 0, 0},
         {Send, "0|send error", 1, 0},
         {Receive, "0|recv error", 1, 1},
+        {ReceiveTimesOut, "0|recv error", 1, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
@@ -92,16 +94,17 @@ TEST_F(ControlClient, ExchangeFailuresAreLoggedAndGiveMinusOne) {
         pointLogHere();
         std::filesystem::remove(logPath());
         unsigned sends = 0, receives = 0;
-        fake::state().connectTo = [&](Socket, const platform::Ipv4Endpoint&, int) {
-            return c.failing == Connect ? -1 : 0;
+        fake::state().connectTo = [&](Socket, const platform::Ipv4Endpoint&, int, platform::SystemError&) {
+            return c.failing != Connect;
         };
         fake::state().sendBytes = [&](Socket, const char*, std::size_t n) {
             ++sends;
-            return c.failing == Send ? -1L : static_cast<long>(n);
+            return c.failing == Send ? fake::failed(32) : fake::transferred(n);
         };
         fake::state().receiveBytes = [&](Socket, char*, std::size_t) {
             ++receives;
-            return c.failing == Receive ? -1L : 0L;
+            if (c.failing == Receive) return fake::failed(104);
+            return c.failing == ReceiveTimesOut ? fake::wouldBlock() : fake::peerClosed();
         };
 
         EXPECT_EQ(sendControlMessage(QUIT_WORD), -1);
@@ -121,32 +124,13 @@ TEST_F(ControlClientDeathTest, StartUpFailuresEndTheProcessWithOne) {
         std::string line;
     };
     const std::vector<Case> cases = {
-        {"library does not start",
-         [] {
-             fake::state().startSocketLibrary = [](int, int, platform::SocketLibraryVersion&) {
-                 return 10091;
-             };
-         },
+        {"library does not start", [] { fake::state().libraryStart = platform::LibraryStart::Unavailable; },
          "1|Nessuna DLL WinSock"},
-        {"version 1.1 granted",
-         [] {
-             fake::state().startSocketLibrary = [](int, int, platform::SocketLibraryVersion& v) {
-                 v.major = 1;
-                 v.minor = 1;
-                 return 0;
-             };
-         },
+        {"version other than 2.0 granted",
+         [] { fake::state().libraryStart = platform::LibraryStart::WrongVersion; },
          "1|Verisone libreria Winsock non supportata"},
-        {"version 2.2 granted",
-         [] {
-             fake::state().startSocketLibrary = [](int, int, platform::SocketLibraryVersion& v) {
-                 v.major = 2;
-                 v.minor = 2;
-                 return 0;
-             };
-         },
-         "1|Verisone libreria Winsock non supportata"},
-        {"no socket", [] { fake::state().openTcpSocket = [] { return platform::NO_SOCKET; }; },
+        {"no socket",
+         [] { fake::state().openTcpSocket = [](platform::SystemError&) { return platform::NO_SOCKET; }; },
          "0|socket error"},
     };
     for (const Case& c : cases) {
@@ -158,21 +142,6 @@ TEST_F(ControlClientDeathTest, StartUpFailuresEndTheProcessWithOne) {
         EXPECT_EXIT(sendControlMessage(PROBE_TEXT), ::testing::ExitedWithCode(1), "");
         EXPECT_EQ(logLines(), std::vector<std::string>{c.line});
     }
-}
-
-TEST_F(ControlClient, VersionIsAskedAsTwoZero) {
-    int major = 0, minor = 0;
-    fake::state().startSocketLibrary = [&](int ma, int mi, platform::SocketLibraryVersion& v) {
-        major = ma;
-        minor = mi;
-        v.major = ma;
-        v.minor = mi;
-        return 0;
-    };
-    EXPECT_EQ(sendControlMessage(PROBE_TEXT), 0);
-    EXPECT_EQ(major, 2);
-    EXPECT_EQ(minor, 0);
-    EXPECT_EQ(fake::state().stopSocketLibraryCalls, 0);  // the library stays started
 }
 
 }  // namespace

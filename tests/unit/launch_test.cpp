@@ -12,14 +12,9 @@
 
 namespace {
 
-using platform::KnownFolder;
-
 class LaunchZanfiro : public TempLogTest {
 protected:
-    void SetUp() override {
-        TempLogTest::SetUp();
-        lastStartTime = 0;
-    }
+    std::time_t lastStartTime = 0;
 };
 
 TEST_F(LaunchZanfiro, StartsTheProgramBelowTheProgramFilesFolder) {
@@ -39,65 +34,51 @@ TEST_F(LaunchZanfiro, StartsTheProgramBelowTheProgramFilesFolder) {
         {'/', "", "/opt", "a b \"c\" -kill", "/opt/zanfiro/zanfiro", "-w=a b \"c\" -kill", "/opt/zanfiro/"},
     };
     std::time_t second = 1338534307;
+    int caseNumber = 0;
     for (const Case& c : cases) {
         fake::state().separator = c.separator;
         fake::state().suffix = c.suffix;
-        fake::state().folders[KnownFolder::ProgramFilesX86] = c.folder;
+        fake::state().programFolders = {c.folder};
+        // A fresh log for each case, inside the test's folder whatever the
+        // separator makes of its path.
+        fake::state().userDataFolder = appData + "/case" + std::to_string(++caseNumber);
         fake::state().now = second;
         second += 3;
         fake::state().programStarts.clear();
-        std::filesystem::remove(logFilePath());
 
-        EXPECT_TRUE(launchZanfiro(c.userId)) << c.userId;
+        EXPECT_TRUE(launchZanfiro(c.userId, lastStartTime)) << c.userId;
         ASSERT_EQ(fake::state().programStarts.size(), 1u);
         EXPECT_EQ(fake::state().programStarts[0].file, c.file);
         EXPECT_EQ(fake::state().programStarts[0].argument, c.argument);
         EXPECT_EQ(fake::state().programStarts[0].directory, c.directory);
         // The file and the parameters follow each other with no blank.
-        EXPECT_EQ(logLines(), std::vector<std::string>{"0|exePath: " + c.file + c.argument});
+        EXPECT_EQ(linesOf(logFilePath()), std::vector<std::string>{"0|exePath: " + c.file + c.argument});
     }
 }
 
-TEST_F(LaunchZanfiro, FolderLookupOrder) {
+TEST_F(LaunchZanfiro, ThePreferredProgramFolderIsUsed) {
     struct Case {
         const char* name;
-        std::vector<std::pair<KnownFolder, std::string>> folders;
-        std::vector<KnownFolder> lookups;
+        std::vector<std::string> folders;
         bool started;
         std::string directory;
     };
     const std::vector<Case> cases = {
-        {"32-bit folder found: the other is never asked",
-         {{KnownFolder::ProgramFilesX86, "/x86"}, {KnownFolder::ProgramFiles, "/native"}},
-         {KnownFolder::ProgramFilesX86},
-         true,
-         "/x86/zanfiro/"},
-        {"32-bit folder missing: the native one is used",
-         {{KnownFolder::ProgramFiles, "/native"}},
-         {KnownFolder::ProgramFilesX86, KnownFolder::ProgramFiles},
-         true,
-         "/native/zanfiro/"},
-        {"32-bit folder found but empty: no second lookup, no start",
-         {{KnownFolder::ProgramFilesX86, ""}, {KnownFolder::ProgramFiles, "/native"}},
-         {KnownFolder::ProgramFilesX86},
-         false,
-         ""},
-        {"neither folder", {}, {KnownFolder::ProgramFilesX86, KnownFolder::ProgramFiles}, false, ""},
+        {"the first folder wins", {"/x86", "/native"}, true, "/x86/zanfiro/"},
+        {"only one folder", {"/native"}, true, "/native/zanfiro/"},
+        {"the preferred folder is named empty: no start", {"", "/native"}, false, ""},
+        {"no folder", {}, false, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         fake::reset();
         pointLogHere();
-        for (const auto& folder : c.folders) fake::state().folders[folder.first] = folder.second;
-        lastStartTime = 0;
+        fake::state().programFolders = c.folders;
+        std::time_t lastStartTime = 0;
         std::filesystem::remove(logFilePath());
 
-        EXPECT_EQ(launchZanfiro("7"), c.started);
+        EXPECT_EQ(launchZanfiro("7", lastStartTime), c.started);
 
-        std::vector<KnownFolder> lookups;
-        for (KnownFolder f : fake::state().folderLookups)
-            if (f != KnownFolder::RoamingAppData) lookups.push_back(f);
-        EXPECT_EQ(lookups, c.lookups);
         if (c.started) {
             ASSERT_EQ(fake::state().programStarts.size(), 1u);
             EXPECT_EQ(fake::state().programStarts[0].directory, c.directory);
@@ -109,17 +90,16 @@ TEST_F(LaunchZanfiro, FolderLookupOrder) {
 }
 
 TEST_F(LaunchZanfiro, ResultFollowsTheStartersAnswer) {
-    fake::state().folders[KnownFolder::ProgramFilesX86] = "/opt";
-    const std::vector<std::pair<long, bool>> cases = {{33, true}, {42, true}, {32, false},
-                                                      {2, false}, {0, false}, {-1, false}};
+    fake::state().programFolders = {"/opt"};
+    const std::vector<std::pair<bool, bool>> cases = {{true, true}, {false, false}};
     std::time_t second = 1338534307;
     for (const auto& c : cases) {
-        fake::state().programStartResult = c.first;
+        fake::state().programStartSucceeds = c.first;
         fake::state().now = second;
         second += 3;
         std::filesystem::remove(logFilePath());
 
-        EXPECT_EQ(launchZanfiro("u"), c.second) << "start result " << c.first;
+        EXPECT_EQ(launchZanfiro("u", lastStartTime), c.second) << "start result " << c.first;
         std::vector<std::string> expected = {"0|exePath: /opt/zanfiro/zanfiro-w=u"};
         if (!c.second) expected.push_back("0|[launchZanfiro] starting zanfiro error");
         EXPECT_EQ(logLines(), expected) << "start result " << c.first;
@@ -127,7 +107,7 @@ TEST_F(LaunchZanfiro, ResultFollowsTheStartersAnswer) {
 }
 
 TEST_F(LaunchZanfiro, AtMostOneAttemptPerThreeClockSeconds) {
-    fake::state().folders[KnownFolder::ProgramFilesX86] = "/opt";
+    fake::state().programFolders = {"/opt"};
     const std::time_t T = 1338534307;
     // Seconds of the calls in order, and whether each reaches the starter.
     const std::vector<std::pair<std::time_t, bool>> calls = {
@@ -138,7 +118,7 @@ TEST_F(LaunchZanfiro, AtMostOneAttemptPerThreeClockSeconds) {
         fake::state().now = call.first;
         std::filesystem::remove(logFilePath());
 
-        EXPECT_TRUE(launchZanfiro("u")) << "second T+" << call.first - T;
+        EXPECT_TRUE(launchZanfiro("u", lastStartTime)) << "second T+" << call.first - T;
         if (call.second) ++starts;
         EXPECT_EQ(fake::state().programStarts.size(), starts) << "second T+" << call.first - T;
         if (!call.second) {
@@ -152,33 +132,31 @@ TEST_F(LaunchZanfiro, AtMostOneAttemptPerThreeClockSeconds) {
 TEST_F(LaunchZanfiro, FailedAttemptHoldsOffTheNextOne) {
     const std::time_t T = 1338534307;
     fake::state().now = T;
-    EXPECT_FALSE(launchZanfiro("u"));  // no program-files folder yet
+    EXPECT_FALSE(launchZanfiro("u", lastStartTime));  // no program-files folder yet
     EXPECT_EQ(lastStartTime, T);
 
-    fake::state().folders[KnownFolder::ProgramFilesX86] = "/opt";
-    fake::state().folderLookups.clear();
+    fake::state().programFolders = {"/opt"};
     fake::state().now = T + 1;
-    EXPECT_TRUE(launchZanfiro("u"));  // held off: reported as starting, nothing tried
+    EXPECT_TRUE(launchZanfiro("u", lastStartTime));  // held off: reported as starting, nothing tried
     EXPECT_TRUE(fake::state().programStarts.empty());
-    for (KnownFolder f : fake::state().folderLookups) EXPECT_EQ(f, KnownFolder::RoamingAppData);
 
     fake::state().now = T + 3;
-    EXPECT_TRUE(launchZanfiro("u"));
+    EXPECT_TRUE(launchZanfiro("u", lastStartTime));
     EXPECT_EQ(fake::state().programStarts.size(), 1u);
 }
 
 TEST_F(LaunchZanfiro, ClockSetBackHoldsOffUntilItPassesTheRecordedSecond) {
-    fake::state().folders[KnownFolder::ProgramFilesX86] = "/opt";
+    fake::state().programFolders = {"/opt"};
     const std::time_t T = 1338534307;
     fake::state().now = T;
-    EXPECT_TRUE(launchZanfiro("u"));
+    EXPECT_TRUE(launchZanfiro("u", lastStartTime));
     for (std::time_t now : {T - 3600, T - 1, T + 2}) {
         fake::state().now = now;
-        EXPECT_TRUE(launchZanfiro("u"));
+        EXPECT_TRUE(launchZanfiro("u", lastStartTime));
     }
     EXPECT_EQ(fake::state().programStarts.size(), 1u);
     fake::state().now = T + 3;
-    EXPECT_TRUE(launchZanfiro("u"));
+    EXPECT_TRUE(launchZanfiro("u", lastStartTime));
     EXPECT_EQ(fake::state().programStarts.size(), 2u);
 }
 

@@ -27,7 +27,9 @@ protected:
 
     // Nobody serves on the port.
     static void nobodyListens() {
-        fake::state().connectTo = [](Socket, const platform::Ipv4Endpoint&, int) { return -1; };
+        fake::state().connectTo = [](Socket, const platform::Ipv4Endpoint&, int, platform::SystemError&) {
+            return false;
+        };
     }
 
     // Everything the control client sent, socket by socket, in order.
@@ -63,51 +65,42 @@ TEST_F(Launcher, OnlyAnExactStopArgumentSendsTheQuitWord) {
         SCOPED_TRACE(shown);
         fake::reset();
         pointLogHere();
-        fake::state().arguments = c.arguments;
 
         // The default fake peer answers, so a probe finds a running instance.
-        EXPECT_EQ(launcherMain(), 0);
+        EXPECT_EQ(launcherMain(c.arguments), 0);
 
         // One exchange only, with the quit word or the probe.
         EXPECT_EQ(textsSent(), std::vector<std::string>{c.stop ? QUIT_WORD : PROBE_TEXT});
         EXPECT_TRUE(fake::state().threadsStarted.empty());
-        EXPECT_EQ(fake::state().quitWaits, 0);
+        EXPECT_EQ(fake::state().stopWaits, 0);
     }
-}
-
-TEST_F(Launcher, UnsplittableCommandLineIsTreatedAsNoStopArgument) {
-    fake::state().arguments = {"zanfiroWebLauncher", "-kill"};
-    fake::state().commandLineSplits = false;
-    EXPECT_EQ(launcherMain(), 0);
-    EXPECT_EQ(textsSent(), std::vector<std::string>{PROBE_TEXT});
 }
 
 TEST_F(Launcher, StopCommandEndsWithTheClientsResultAndNeverRotates) {
     struct Case {
         const char* name;
         bool connects;
-        long received;
+        platform::IoResult received;
         int code;
         std::vector<std::string> logAdded;
     };
     const std::vector<Case> cases = {
-        {"the instance answers", true, 120, 0, {}},
-        {"the instance closes", true, 0, 0, {}},
-        {"nobody serves", false, 0, -1, {"0|connect error"}},
-        {"no answer in time", true, -1, -1, {"0|recv error"}},
+        {"the instance answers", true, fake::transferred(120), 0, {}},
+        {"the instance closes", true, fake::peerClosed(), 0, {}},
+        {"nobody serves", false, fake::peerClosed(), -1, {"0|connect error"}},
+        {"no answer in time", true, fake::wouldBlock(), -1, {"0|recv error"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         fake::reset();
         pointLogHere();
-        fake::state().arguments = {"zanfiroWebLauncher", "-kill"};
-        fake::state().connectTo = [&](Socket, const platform::Ipv4Endpoint&, int) {
-            return c.connects ? 0 : -1;
+        fake::state().connectTo = [&](Socket, const platform::Ipv4Endpoint&, int, platform::SystemError&) {
+            return c.connects;
         };
         fake::state().receiveBytes = [&](Socket, char*, std::size_t) { return c.received; };
         const std::vector<std::string> before = logLines();
 
-        EXPECT_EQ(launcherMain(), c.code);
+        EXPECT_EQ(launcherMain({"zanfiroWebLauncher", "-kill"}), c.code);
 
         std::vector<std::string> expected = before;
         expected.insert(expected.end(), c.logAdded.begin(), c.logAdded.end());
@@ -119,34 +112,32 @@ TEST_F(Launcher, StopCommandEndsWithTheClientsResultAndNeverRotates) {
 }
 
 TEST_F(Launcher, SecondInstanceLogsAndEndsWithoutRotating) {
-    fake::state().arguments = {"zanfiroWebLauncher"};
-    EXPECT_EQ(launcherMain(), 0);
+    EXPECT_EQ(launcherMain({"zanfiroWebLauncher"}), 0);
     EXPECT_EQ(logLines(), (std::vector<std::string>{"0|previous run", "0|Laucher already started"}));
     EXPECT_EQ(logtest::readFile(logPath() + ".1"), "older run\n");
     EXPECT_TRUE(fake::state().threadsStarted.empty());
-    EXPECT_EQ(fake::state().quitWaits, 0);
+    EXPECT_EQ(fake::state().stopWaits, 0);
 }
 
 TEST_F(Launcher, NoAnswerMakesThisProcessTheServer) {
-    fake::state().arguments = {"zanfiroWebLauncher"};
     nobodyListens();
-    fake::state().quitCode = 0;
+    fake::state().stopCode = 0;
     bool rotatedBeforeThread = false;
     int waitsBeforeThread = -1;
     fake::state().startThread = [&](void (*routine)()) {
         fake::state().threadsStarted.push_back(routine);
         rotatedBeforeThread =
             !std::filesystem::exists(logPath()) && std::filesystem::exists(logPath() + ".2");
-        waitsBeforeThread = fake::state().quitWaits;
+        waitsBeforeThread = fake::state().stopWaits;
         return 0;
     };
 
-    EXPECT_EQ(launcherMain(), 0);
+    EXPECT_EQ(launcherMain({"zanfiroWebLauncher"}), 0);
 
     EXPECT_EQ(fake::state().threadsStarted, std::vector<void (*)()>{serverThreadMain});
     EXPECT_TRUE(rotatedBeforeThread);
     EXPECT_EQ(waitsBeforeThread, 0);
-    EXPECT_EQ(fake::state().quitWaits, 1);
+    EXPECT_EQ(fake::state().stopWaits, 1);
     // The probe's failure closes the old log, which became ".1".
     EXPECT_EQ(linesOf(logPath() + ".1"), (std::vector<std::string>{"0|previous run", "0|connect error"}));
     EXPECT_EQ(logtest::readFile(logPath() + ".2"), "older run\n");
@@ -159,19 +150,18 @@ TEST_F(Launcher, EndsWithTheQuitRequestsCode) {
         fake::reset();
         pointLogHere();
         nobodyListens();
-        fake::state().quitCode = code;
-        EXPECT_EQ(launcherMain(), code);
+        fake::state().stopCode = code;
+        EXPECT_EQ(launcherMain({"zanfiroWebLauncher"}), code);
     }
 }
 
 using LauncherDeathTest = Launcher;
 
 TEST_F(LauncherDeathTest, ThreadThatCannotStartEndsTheProcessWithMinusOne) {
-    fake::state().arguments = {"zanfiroWebLauncher"};
     nobodyListens();
     fake::state().startThread = [](void (*)()) { return 11; };
 
-    EXPECT_EXIT(launcherMain(), ::testing::ExitedWithCode(255), "");
+    EXPECT_EXIT(launcherMain({"zanfiroWebLauncher"}), ::testing::ExitedWithCode(255), "");
 
     // The logs were rotated already; the failure is the new log's first line.
     EXPECT_EQ(logLines(), (std::vector<std::string>{"0|ERROR; return code from CreateThread() is 11", "0|"}));

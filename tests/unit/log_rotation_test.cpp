@@ -69,7 +69,7 @@ TEST(RotateLogs, NextLineStartsAFreshLog) {
 
 TEST(RotateLogs, WithoutALogPathNothingIsTouched) {
     TempLog log;
-    fake::state().folders.clear();
+    fake::state().userDataFolder.reset();
     // Without a path the copies' names would be ".1" ... ".4" in the
     // working directory.
     const fs::path previous = fs::current_path();
@@ -99,6 +99,30 @@ TEST(WriteLog, FullLogIsRotatedBeforeTheNextLine) {
     EXPECT_EQ(readFile(log.path + ".2"), "A");
     EXPECT_FALSE(fs::exists(log.path + ".3"));
     EXPECT_FALSE(fs::exists(log.path + ".4"));  // the oldest copy is the one given up
+}
+
+TEST(WriteLog, FullLogRotatedMeanwhileByAnotherWriterIsNotRotatedAgain) {
+    TempLog log;
+    plant(log, {{"", "big"}, {".1", "A"}});
+    fs::resize_file(log.path, LOG_SIZE_LIMIT);
+    // Right after this writer finds the log full, another one (a thread, or
+    // a launcher process) rotates it and starts the new log.
+    bool rotatedByOther = false;
+    fake::state().afterAppendOpen = [&](const std::string& path) {
+        if (rotatedByOther || fs::file_size(path) < static_cast<std::uintmax_t>(LOG_SIZE_LIMIT)) return;
+        rotatedByOther = true;
+        fs::rename(log.path + ".1", log.path + ".2");
+        fs::rename(log.path, log.path + ".1");
+        writeFile(log.path, "other\n");
+    };
+
+    writeLog("mine", 1);
+
+    ASSERT_TRUE(rotatedByOther);
+    EXPECT_EQ(log.contents(), "other\n  mine\n") << "the fresh log is not shifted away";
+    EXPECT_EQ(fs::file_size(log.path + ".1"), static_cast<std::uintmax_t>(LOG_SIZE_LIMIT));
+    EXPECT_EQ(readFile(log.path + ".2"), "A");
+    EXPECT_FALSE(fs::exists(log.path + ".3"));
 }
 
 TEST(WriteLog, LogJustBelowTheLimitIsAppendedTo) {

@@ -39,13 +39,11 @@ class TempLog {
 public:
     TempLog() : root(makeTempFolder("zwl-log")) {
         fake::reset();
-        forgetLogFilePath();
-        fake::state().folders[platform::KnownFolder::RoamingAppData] = root;
+        fake::state().userDataFolder = root;
         folder = root + "/zanfiro/log";
         path = folder + "/zanfiroWebLauncher.log";
     }
     ~TempLog() {
-        forgetLogFilePath();
         std::error_code ignored;
         std::filesystem::remove_all(root, ignored);
     }

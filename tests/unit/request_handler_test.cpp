@@ -10,15 +10,14 @@
 #include "log/log.h"
 #include "log_test_support.h"
 #include "protocol/http_response.h"
+#include "protocol/request_handler.h"
 #include "protocol/request_params.h"
-#include "server/http_server.h"
 
 namespace {
 
 using logtest::STAMP;
 using logtest::TempLog;
 
-const platform::Socket CLIENT = 7;
 const std::string REJECTION = "HTTP/1.0 400 Bad Request\r\nContent-Length: 0\r\n\r\n";
 const std::string OK_HEAD = "HTTP/1.1 200 OK\r\nContent-Type: text/javascript\r\nContent-Length: ";
 const std::string NOT_A_REQUEST = "  [HTTPServer::handleRequest] not HTTP request or valid command:\n";
@@ -26,10 +25,6 @@ const std::string BAD_CALLBACK = "  [HTTPServer::handleRequest] invalid callback
 
 std::string answer(const std::string& body) {
     return OK_HEAD + std::to_string(body.size()) + "\r\n\r\n" + body;
-}
-
-std::string responseLine(const std::string& body) {
-    return std::string(STAMP) + "response: " + body + "\n\n";
 }
 
 std::string statusBody(const std::string& requestId, const std::string& command, const std::string& result,
@@ -40,17 +35,11 @@ std::string statusBody(const std::string& requestId, const std::string& command,
 
 class RequestHandlerTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        lastStartTime = 0;
-        fake::state().folders[platform::KnownFolder::ProgramFilesX86] = "/pf86";
-        slot.socket = CLIENT;
-    }
-    void TearDown() override { lastStartTime = 0; }
+    void SetUp() override { fake::state().programFolders = {"/pf86"}; }
 
     // Declared first: resets the fake platform before SetUp fills it.
     TempLog log;
-    HttpServer server{"zanfiroWebLauncher", "1.3.2", "2012-06-01"};
-    ClientSlot slot;
+    RequestContext context;
 };
 
 struct Outcome {
@@ -64,56 +53,52 @@ TEST_F(RequestHandlerTest, OutcomesOfOrdinaryRequests) {
     const std::string statusOk = statusBody("1", "getAppStatus", "Success", "NotRunning");
     const std::string badCallback = "GET /getAppStatus?request-id=1&callback=alert(1)// HTTP/1.1\r\n\r\n";
     const std::vector<Outcome> cases = {
-        {"ciao", true, REJECTION, NOT_A_REQUEST + "  ciao\n" + responseLine("")},
+        {"ciao", true, REJECTION, NOT_A_REQUEST + "  ciao\n"},
         {"GET /getAppStatus?callback=cb HTTP/1.1", true, REJECTION,
-         NOT_A_REQUEST + "  GET /getAppStatus?callback=cb HTTP/1.1\n" + responseLine("")},
+         NOT_A_REQUEST + "  GET /getAppStatus?callback=cb HTTP/1.1\n"},
         // Not the quit word: five of its characters, or not at the start.
-        {"_Wr8p", true, REJECTION, NOT_A_REQUEST + "  _Wr8p\n" + responseLine("")},
-        {" _Wr8p_", true, REJECTION, NOT_A_REQUEST + "   _Wr8p_\n" + responseLine("")},
+        {"_Wr8p", true, REJECTION, NOT_A_REQUEST + "  _Wr8p\n"},
+        {" _Wr8p_", true, REJECTION, NOT_A_REQUEST + "   _Wr8p_\n"},
         // A bare request-id item is no request id.
         {"GET /getAppStatus?request-id&callback=cb HTTP/1.1", true, REJECTION,
-         NOT_A_REQUEST + "  GET /getAppStatus?request-id&callback=cb HTTP/1.1\n" + responseLine("")},
+         NOT_A_REQUEST + "  GET /getAppStatus?request-id&callback=cb HTTP/1.1\n"},
         {"GET /getAppStatus?request-id=1&callback=cb HTTP/1.1\r\nHost: 127.0.0.1:5560\r\n\r\n", true,
-         answer(statusOk), responseLine(statusOk)},
-        {"GET /getAppStatus?request-id=1 HTTP/1.1", true, answer(""), responseLine("")},
+         answer(statusOk), ""},
+        {"GET /getAppStatus?request-id=1 HTTP/1.1", true, answer(""), ""},
         {"GET /getAppStatus?request-id=4&callback=jQuery18305_1234&secret-key=s HTTP/1.1", true,
          answer(
              "jQuery18305_1234({\"request-id\":\"4\",\"secret-key\":\"s\",\"request-type\": \"getAppStatus\","
              "\"response\":{\"result\":\"Success\",\"message\":\"NotRunning\"}})"),
-         responseLine("jQuery18305_1234({\"request-id\":\"4\",\"secret-key\":\"s\",\"request-type\": "
-                      "\"getAppStatus\",\"response\":{\"result\":\"Success\",\"message\":\"NotRunning\"}})")},
+         ""},
         // Other commands with a request id: no answer, no log line.
         {"GET /GetAppStatus?request-id=3 HTTP/1.1", false, "", ""},
         {"GET /favicon.ico?request-id=3 HTTP/1.1", false, "", ""},
         {"GET /?request-id=3&callback=cb HTTP/1.1", false, "", ""},
         // A callback that is not a name path is refused.
-        {badCallback, true, REJECTION, BAD_CALLBACK + "  " + badCallback + "\n" + responseLine("")},
+        {badCallback, true, REJECTION, BAD_CALLBACK + "  " + badCallback + "\n"},
         {"GET /startZanfiro?request-id=2&callback=a.b;x&userid=u HTTP/1.1", true, REJECTION,
-         BAD_CALLBACK + "  GET /startZanfiro?request-id=2&callback=a.b;x&userid=u HTTP/1.1\n" +
-             responseLine("")},
+         BAD_CALLBACK + "  GET /startZanfiro?request-id=2&callback=a.b;x&userid=u HTTP/1.1\n"},
     };
     for (const Outcome& c : cases) {
         SCOPED_TRACE("request: " + c.request);
-        fake::state().sent.clear();
         std::filesystem::remove(log.path);
 
-        EXPECT_EQ(server.handleRequest(&slot, c.request), 0);
+        const HandledRequest handled = handleRequest(c.request, context);
 
         if (c.answered) {
-            ASSERT_EQ(fake::state().sent.size(), 1u);
-            EXPECT_EQ(fake::state().sent[CLIENT], c.wire);
+            EXPECT_EQ(handled.action, RequestAction::Answer);
+            EXPECT_EQ(handled.answer.serialize(), c.wire);
         } else {
-            EXPECT_TRUE(fake::state().sent.empty());
+            EXPECT_EQ(handled.action, RequestAction::NoAnswer);
         }
         EXPECT_EQ(log.contents(), c.log);
-        EXPECT_TRUE(fake::state().closed.empty());  // the connection loop closes it
         EXPECT_TRUE(fake::state().programStarts.empty());
     }
 }
 
 struct Launch {
     std::string request;
-    long startResult;
+    bool starts;
     std::string argument;
     std::string body;
     std::string launchLog;
@@ -122,84 +107,55 @@ struct Launch {
 TEST_F(RequestHandlerTest, StartZanfiroAnswersWithTheLaunchOutcome) {
     const std::string exe = "/pf86/zanfiro/zanfiro";
     const std::vector<Launch> cases = {
-        {"GET /startZanfiro?request-id=2&callback=cb&userid=u1 HTTP/1.1", 42, "-w=u1",
+        {"GET /startZanfiro?request-id=2&callback=cb&userid=u1 HTTP/1.1", true, "-w=u1",
          statusBody("2", "startZanfiro", "Success", "StartingZanfiro"),
          std::string(STAMP) + "exePath: " + exe + "-w=u1\n"},
-        {"GET /startZanfiro?request-id=2&callback=cb&userid=u1 HTTP/1.1", 2, "-w=u1",
+        {"GET /startZanfiro?request-id=2&callback=cb&userid=u1 HTTP/1.1", false, "-w=u1",
          statusBody("2", "startZanfiro", "Error", "FailedStartingZanfiro"),
          std::string(STAMP) + "exePath: " + exe + "-w=u1\n" + STAMP +
              "[launchZanfiro] starting zanfiro error\n"},
-        {"GET /startZanfiro?request-id=3&callback=cb HTTP/1.1", 33,
+        {"GET /startZanfiro?request-id=3&callback=cb HTTP/1.1", true,
          "-w=", statusBody("3", "startZanfiro", "Success", "StartingZanfiro"),
          std::string(STAMP) + "exePath: " + exe + "-w=\n"},
     };
     for (const Launch& c : cases) {
-        SCOPED_TRACE("request: " + c.request + ", start result " + std::to_string(c.startResult));
-        fake::state().sent.clear();
+        SCOPED_TRACE("request: " + c.request + (c.starts ? ", starts" : ", start refused"));
         fake::state().programStarts.clear();
-        fake::state().programStartResult = c.startResult;
-        lastStartTime = 0;  // clear of the launch rate limit
+        fake::state().programStartSucceeds = c.starts;
+        context.lastStartTime = 0;  // clear of the launch rate limit
         std::filesystem::remove(log.path);
 
-        EXPECT_EQ(server.handleRequest(&slot, c.request), 0);
+        const HandledRequest handled = handleRequest(c.request, context);
 
         ASSERT_EQ(fake::state().programStarts.size(), 1u);
         EXPECT_EQ(fake::state().programStarts[0].argument, c.argument);
-        EXPECT_EQ(fake::state().sent[CLIENT], answer(c.body));
-        EXPECT_EQ(log.contents(), c.launchLog + responseLine(c.body));
+        EXPECT_EQ(handled.action, RequestAction::Answer);
+        EXPECT_EQ(handled.answer.serialize(), answer(c.body));
+        EXPECT_EQ(log.contents(), c.launchLog);
     }
 }
 
 TEST_F(RequestHandlerTest, SecondStartInTheSameSecondIsHeldOffButAnsweredAsStarting) {
     const std::string request = "GET /startZanfiro?request-id=5&callback=cb&userid=u HTTP/1.1";
-    server.handleRequest(&slot, request);
-    fake::state().sent.clear();
+    handleRequest(request, context);
 
-    server.handleRequest(&slot, request);
+    const HandledRequest second = handleRequest(request, context);
 
     EXPECT_EQ(fake::state().programStarts.size(), 1u);
-    EXPECT_EQ(fake::state().sent[CLIENT],
+    EXPECT_EQ(second.answer.serialize(),
               answer(statusBody("5", "startZanfiro", "Success", "StartingZanfiro")));
 }
 
-TEST_F(RequestHandlerTest, QuitWordAnswersClosesAndExitsWithZero) {
-    // The child process reports through stderr whether the rejection was on
-    // the socket before it was closed.
-    fake::state().closeSocket = [](platform::Socket s) {
-        const bool answered = fake::state().sent[s] == REJECTION;
-        std::fprintf(stderr, "closed %ld after %s\n", static_cast<long>(s),
-                     answered ? "rejection" : "nothing");
-        return 0;
-    };
-    const std::vector<std::string> requests = {
-        "_Wr8p_",
-        "_Wr8p_GET /getAppStatus?request-id=1&callback=cb HTTP/1.1",
-    };
-    for (const std::string& request : requests) {
+TEST_F(RequestHandlerTest, QuitWordAsksForTheRejectionThenTheEnd) {
+    for (const std::string request :
+         {"_Wr8p_", "_Wr8p_GET /getAppStatus?request-id=1&callback=cb HTTP/1.1"}) {
         SCOPED_TRACE("request: " + request);
         std::filesystem::remove(log.path);
-        EXPECT_EXIT(server.handleRequest(&slot, request), ::testing::ExitedWithCode(0),
-                    "closed 7 after rejection");
-        EXPECT_EQ(log.contents(), "  [HTTPServer::handleRequest] quit received!\n" + responseLine(""));
+        const HandledRequest handled = handleRequest(request, context);
+        EXPECT_EQ(handled.action, RequestAction::Quit);
+        EXPECT_EQ(handled.answer.serialize(), REJECTION);
+        EXPECT_EQ(log.contents(), "  [HTTPServer::handleRequest] quit received!\n");
     }
-}
-
-TEST_F(RequestHandlerTest, SendResponseSendsOnceAndLogsTheBody) {
-    int sends = 0;
-    fake::state().sendBytes = [&sends](platform::Socket, const char*, std::size_t) {
-        ++sends;
-        return 10L;  // a partial send is not repeated
-    };
-    server.sendResponse(&slot, HTTPResponse("cb({})"));
-    EXPECT_EQ(sends, 1);
-    EXPECT_EQ(log.contents(), responseLine("cb({})"));
-
-    // A slot without a socket: nothing sent, nothing logged.
-    std::filesystem::remove(log.path);
-    ClientSlot empty;
-    server.sendResponse(&empty, HTTPResponse("cb({})"));
-    EXPECT_EQ(sends, 1);
-    EXPECT_FALSE(std::filesystem::exists(log.path));
 }
 
 TEST(CommandTests, WholeWordCaseSensitive) {

@@ -33,26 +33,26 @@ TEST_F(Listener, OpensANonBlockingReusableSocketOnLoopback) {
     auto& fake = fake::state();
     fake.setNonBlocking = [&](Socket s) {
         calls.push_back("nonblocking " + std::to_string(s));
-        return 0;
+        return true;
     };
-    fake.setReuseAddress = [&](Socket s) {
-        calls.push_back("reuse " + std::to_string(s));
-        return 0;
+    fake.claimPort = [&](Socket s) {
+        calls.push_back("claim " + std::to_string(s));
+        return true;
     };
-    fake.bindSocket = [&](Socket s, const platform::Ipv4Endpoint& local) {
+    fake.bindSocket = [&](Socket s, const platform::Ipv4Endpoint& local, platform::SystemError&) {
         calls.push_back("bind " + std::to_string(s));
         bound = local;
-        return 0;
+        return true;
     };
     fake.listenOn = [&](Socket s, int backlog) {
         calls.push_back("listen " + std::to_string(s) + " " + std::to_string(backlog));
-        return 0;
+        return true;
     };
 
     EXPECT_EQ(server.open(LAUNCHER_PORT), 100);
     EXPECT_EQ(server.listenSocket, 100);
     EXPECT_EQ(server.port, 5560);
-    EXPECT_EQ(calls, (std::vector<std::string>{"nonblocking 100", "reuse 100", "bind 100", "listen 100 5"}));
+    EXPECT_EQ(calls, (std::vector<std::string>{"nonblocking 100", "claim 100", "bind 100", "listen 100 5"}));
     EXPECT_EQ(bound.address, platform::LOOPBACK_ADDRESS);
     EXPECT_EQ(bound.port, 5560);
     EXPECT_EQ(server.listenAddress.address, platform::LOOPBACK_ADDRESS);
@@ -68,44 +68,19 @@ TEST_F(Listener, UsesTheLowSixteenBitsOfThePort) {
 }
 
 TEST_F(Listener, SocketLibraryFailuresReturnMinusOne) {
-    struct Case {
-        const char* name;
-        std::function<int(int, int, platform::SocketLibraryVersion&)> start;
-        int cleanups;
-        std::string log;
+    const std::vector<std::pair<platform::LibraryStart, std::string>> cases = {
+        {platform::LibraryStart::Unavailable, "  Nessuna DLL WinSock\n"},
+        {platform::LibraryStart::WrongVersion, "  Verisone libreria Winsock non supportata\n"},
     };
-    const std::vector<Case> cases = {
-        {"start fails", [](int, int, platform::SocketLibraryVersion&) { return 10091; }, 0,
-         "  Nessuna DLL WinSock\n"},
-        {"version 1.1",
-         [](int, int, platform::SocketLibraryVersion& granted) {
-             granted = {1, 1};
-             return 0;
-         },
-         1, "  Verisone libreria Winsock non supportata\n"},
-        {"version 2.2",
-         [](int, int, platform::SocketLibraryVersion& granted) {
-             granted = {2, 2};
-             return 0;
-         },
-         1, "  Verisone libreria Winsock non supportata\n"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.second);
         TempLog fresh;
         HttpServer fresh_server{"zanfiroWebLauncher", "1.3.2", "2012-06-01"};
-        std::vector<int> asked;
-        fake::state().startSocketLibrary = [&](int major, int minor,
-                                               platform::SocketLibraryVersion& granted) {
-            asked = {major, minor};
-            return c.start(major, minor, granted);
-        };
+        fake::state().libraryStart = c.first;
         EXPECT_EQ(fresh_server.open(LAUNCHER_PORT), platform::NO_SOCKET);
         EXPECT_EQ(fresh_server.listenSocket, platform::NO_SOCKET);
-        EXPECT_EQ(asked, (std::vector<int>{2, 0}));
-        EXPECT_EQ(fake::state().stopSocketLibraryCalls, c.cleanups);
         EXPECT_EQ(fake::state().nextSocket, 100) << "no socket may be created";
-        EXPECT_EQ(fresh.contents(), c.log);
+        EXPECT_EQ(fresh.contents(), c.second);
     }
 }
 
@@ -116,13 +91,16 @@ TEST_F(Listener, FatalSetUpFailuresEndTheProcess) {
         std::string log;
     };
     const std::vector<Case> cases = {
-        {"socket", [](fake::Platform& f) { f.openTcpSocket = [] { return platform::NO_SOCKET; }; },
+        {"socket",
+         [](fake::Platform& f) {
+             f.openTcpSocket = [](platform::SystemError&) { return platform::NO_SOCKET; };
+         },
          "  xxx: socket error. STOP\n"},
-        {"non-blocking", [](fake::Platform& f) { f.setNonBlocking = [](Socket) { return -1; }; },
+        {"non-blocking", [](fake::Platform& f) { f.setNonBlocking = [](Socket) { return false; }; },
          "  xxx: setting non-blocking socket error. STOP\n"},
-        {"reuse", [](fake::Platform& f) { f.setReuseAddress = [](Socket) { return -1; }; },
+        {"port claim", [](fake::Platform& f) { f.claimPort = [](Socket) { return false; }; },
          "  xxx: socket option error. STOP\n"},
-        {"listen", [](fake::Platform& f) { f.listenOn = [](Socket, int) { return -1; }; },
+        {"listen", [](fake::Platform& f) { f.listenOn = [](Socket, int) { return false; }; },
          "  xxx: listen error. STOP\n"},
     };
     for (const Case& c : cases) {
@@ -131,19 +109,16 @@ TEST_F(Listener, FatalSetUpFailuresEndTheProcess) {
         HttpServer fresh_server{"zanfiroWebLauncher", "1.3.2", "2012-06-01"};
         c.fail(fake::state());
         // The listener is not recorded yet, so esci has nothing to close.
-        fake::state().closeSocket = [](Socket s) {
-            writeLog("closed " + std::to_string(s), 2);
-            return 0;
-        };
+        fake::state().closeSocket = [](Socket s) { writeLog("closed " + std::to_string(s), 2); };
         EXPECT_EXIT(fresh_server.open(LAUNCHER_PORT), ::testing::ExitedWithCode(1), "");
         EXPECT_EQ(fresh.contents(), c.log + FORCED_EXIT);
     }
 }
 
 TEST_F(Listener, BindIsTriedFourTimesWithAPauseAfterEachFailure) {
-    fake::state().bindSocket = [](Socket, const platform::Ipv4Endpoint&) {
-        fake::state().lastError = 98;
-        return -1;
+    fake::state().bindSocket = [](Socket, const platform::Ipv4Endpoint&, platform::SystemError& error) {
+        error = fake::error(platform::ErrorKind::AddressInUse, 98);
+        return false;
     };
     auto openAndCountPauses = [this] {
         // Runs when the process exits: shows the fourth pause came before.
@@ -157,9 +132,9 @@ TEST_F(Listener, BindIsTriedFourTimesWithAPauseAfterEachFailure) {
 
 TEST_F(Listener, BindThatSucceedsLateHasPausedOncePerFailure) {
     int attempts = 0;
-    fake::state().bindSocket = [&](Socket, const platform::Ipv4Endpoint&) {
-        fake::state().lastError = 98;
-        return ++attempts < 4 ? -1 : 0;
+    fake::state().bindSocket = [&](Socket, const platform::Ipv4Endpoint&, platform::SystemError& error) {
+        error = fake::error(platform::ErrorKind::AddressInUse, 98);
+        return ++attempts >= 4;
     };
     EXPECT_EQ(server.open(LAUNCHER_PORT), 100);
     EXPECT_EQ(fake::state().sleeps, (std::vector<unsigned>{15000, 15000, 15000}));
@@ -168,10 +143,7 @@ TEST_F(Listener, BindThatSucceedsLateHasPausedOncePerFailure) {
 
 TEST_F(Listener, ForcedExitClosesTheListener) {
     server.listenSocket = 77;
-    fake::state().closeSocket = [](Socket s) {
-        writeLog("closed " + std::to_string(s), 2);
-        return 0;
-    };
+    fake::state().closeSocket = [](Socket s) { writeLog("closed " + std::to_string(s), 2); };
     EXPECT_EXIT(server.esci(), ::testing::ExitedWithCode(1), "");
     EXPECT_EQ(log.contents(), "    closed 77\n" + FORCED_EXIT);
 }

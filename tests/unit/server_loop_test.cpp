@@ -2,6 +2,7 @@
 // on, what it accepts, reads, answers, sweeps and logs.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <deque>
 #include <functional>
 #include <map>
@@ -19,11 +20,9 @@ namespace {
 using logtest::STAMP;
 using logtest::TempLog;
 using platform::Socket;
-using platform::SocketSet;
+using platform::WatchedSocket;
 
 const Socket LISTENER = 3;
-const int EAGAIN_ = 11;  // the fake's would-block error
-const int EINTR_ = 4;    // the fake's interrupted error
 const int RESET = 104;
 const std::string REJECTION = "HTTP/1.0 400 Bad Request\r\nContent-Length: 0\r\n\r\n";
 const std::string STATUS_REQUEST = "GET /getAppStatus?request-id=1&callback=cb HTTP/1.1\r\n\r\n";
@@ -33,10 +32,6 @@ const std::string STATUS_BODY =
 
 const std::string OK_ANSWER = "HTTP/1.1 200 OK\r\nContent-Type: text/javascript\r\nContent-Length: " +
                               std::to_string(STATUS_BODY.size()) + "\r\n\r\n" + STATUS_BODY;
-
-std::vector<Socket> members(const SocketSet& set) {
-    return std::vector<Socket>(set.sockets, set.sockets + set.count);
-}
 
 // One receive: data, or an error (data ignored), or the peer's close.
 struct Chunk {
@@ -50,7 +45,7 @@ Chunk failure(int error) {
     return {"", error};
 }
 Chunk closed() {
-    return {"", 0};
+    return {"", 0};  // empty data: the peer's close
 }
 
 class Loop : public ::testing::Test {
@@ -58,31 +53,34 @@ protected:
     void SetUp() override {
         server.listenSocket = LISTENER;
         auto& fake = fake::state();
-        fake.waitReadable = [this](SocketSet& set, long timeout) { return wait(set, timeout); };
-        fake.acceptConnection = [this](Socket listener, platform::Ipv4Endpoint& peer) {
-            EXPECT_EQ(listener, LISTENER);
-            if (pending.empty()) {
-                fake::state().lastError = EAGAIN_;
-                return platform::NO_SOCKET;
-            }
-            Socket s = pending.front().first;
-            peer.address = 0x7F000001u;
-            peer.port = static_cast<std::uint16_t>(pending.front().second);
-            pending.pop_front();
-            return s;
+        fake.waitReadable = [this](WatchedSocket* sockets, std::size_t count, long timeout) {
+            return wait(sockets, count, timeout);
         };
-        fake.receiveBytes = [this](Socket s, char* buffer, std::size_t capacity) -> long {
+        fake.acceptConnection = [this](Socket listener) {
+            EXPECT_EQ(listener, LISTENER);
+            platform::Accepted accepted;
+            if (pending.empty()) {
+                accepted.status = platform::IoStatus::WouldBlock;
+                return accepted;
+            }
+            accepted.socket = pending.front().first;
+            accepted.peer.address = 0x7F000001u;
+            accepted.peer.port = static_cast<std::uint16_t>(pending.front().second);
+            pending.pop_front();
+            return accepted;
+        };
+        fake.receiveBytes = [this](Socket s, char* buffer, std::size_t capacity) {
             ++receives[s];
             std::deque<Chunk>& queue = incoming[s];
-            if (queue.empty()) {
-                fake::state().lastError = EAGAIN_;
-                return -1;
-            }
+            if (queue.empty()) return fake::wouldBlock();
             Chunk chunk = queue.front();
             if (chunk.error) {
                 queue.pop_front();
-                fake::state().lastError = chunk.error;
-                return -1;
+                return fake::failed(chunk.error);
+            }
+            if (chunk.data.empty()) {
+                queue.pop_front();
+                return fake::peerClosed();
             }
             std::size_t n = std::min(capacity, chunk.data.size());
             chunk.data.copy(buffer, n);
@@ -90,7 +88,7 @@ protected:
                 queue.pop_front();
             else
                 queue.front().data.erase(0, n);
-            return static_cast<long>(n);
+            return fake::transferred(n);
         };
     }
 
@@ -100,32 +98,42 @@ protected:
     struct Step {
         long advance = 0;           // seconds added to the clock before the wait returns
         std::vector<Socket> ready;  // empty: the wait times out
-        int error = 0;              // non-zero: the wait fails with it
+        platform::WaitStatus failure = platform::WaitStatus::Ready;  // Failed or Interrupted
     };
-    int wait(SocketSet& set, long timeout) {
-        masters.push_back(members(set));
+    platform::WaitResult wait(WatchedSocket* sockets, std::size_t count, long timeout) {
+        std::vector<Socket> waitedOn;
+        for (std::size_t i = 0; i < count; ++i) waitedOn.push_back(sockets[i].socket);
+        masters.push_back(waitedOn);
         timeouts.push_back(timeout);
+        platform::WaitResult result;
         if (next == script.size()) {
             serving->stopRequested = 1;
-            fake::state().lastError = EINTR_;
-            return -1;
+            result.status = platform::WaitStatus::Interrupted;
+            return result;
         }
         const Step& step = script[next++];
         fake::state().now += step.advance;
-        if (step.error) {
-            fake::state().lastError = step.error;
-            return -1;
+        if (step.failure != platform::WaitStatus::Ready) {
+            result.status = step.failure;
+            result.error = fake::error(platform::ErrorKind::Other, 9);
+            return result;
         }
-        for (Socket s : step.ready)
-            EXPECT_TRUE(platform::socketSetContains(set, s)) << "socket " << s << " is not waited on";
-        set.count = 0;
-        for (Socket s : step.ready) set.sockets[set.count++] = s;
-        return static_cast<int>(set.count);
+        if (step.ready.empty()) result.status = platform::WaitStatus::TimedOut;
+        for (Socket s : step.ready) {
+            bool found = false;
+            for (std::size_t i = 0; i < count; ++i) {
+                if (sockets[i].socket != s) continue;
+                sockets[i].readable = true;
+                found = true;
+            }
+            EXPECT_TRUE(found) << "socket " << s << " is not waited on";
+        }
+        return result;
     }
 
     // A connection from 127.0.0.1:port that the next accept takes.
     void connection(Socket s, int port) { pending.push_back({s, port}); }
-    Step acceptStep(long advance = 0) { return {advance, {LISTENER}, 0}; }
+    Step acceptStep(long advance = 0) { return {advance, {LISTENER}}; }
 
     TempLog log;  // first: resets the fake platform
     HttpServer server{"zanfiroWebLauncher", "1.3.2", "2012-06-01"};
@@ -143,7 +151,7 @@ TEST_F(Loop, MasterSetKeepsTheListenerFirstAndClientsInOrder) {
     for (int i = 0; i < 4; ++i) connection(200 + i, 50000 + i);
     incoming[201] = {bytes(STATUS_REQUEST)};
     // Four connections are pending at once: one is taken per pass.
-    script = {acceptStep(), acceptStep(), acceptStep(), acceptStep(), {0, {201}, 0}};
+    script = {acceptStep(), acceptStep(), acceptStep(), acceptStep(), {0, {201}}};
     server.connectionLoop();
 
     EXPECT_EQ(masters, (std::vector<std::vector<Socket>>{{LISTENER},
@@ -152,7 +160,7 @@ TEST_F(Loop, MasterSetKeepsTheListenerFirstAndClientsInOrder) {
                                                          {LISTENER, 200, 201, 202},
                                                          {LISTENER, 200, 201, 202, 203},
                                                          {LISTENER, 200, 202, 203}}));
-    for (long timeout : timeouts) EXPECT_EQ(timeout, 1200);
+    for (long timeout : timeouts) EXPECT_EQ(timeout, 1200 * 1000);
     EXPECT_EQ(fake::state().sent[201], OK_ANSWER);
     EXPECT_EQ(fake::state().closed, std::vector<Socket>{201});
     EXPECT_EQ(server.clientCount, 3);
@@ -175,13 +183,14 @@ TEST_F(Loop, AcceptedClientIsNotReadInItsOwnPass) {
 TEST_F(Loop, FailedAcceptIsLoggedAndTheLoopGoesOn) {
     connection(200, 50000);
     script = {acceptStep(), acceptStep()};  // the second finds nothing pending
-    fake::state().acceptConnection = [inner = fake::state().acceptConnection, calls = 0](
-                                         Socket l, platform::Ipv4Endpoint& peer) mutable {
+    fake::state().acceptConnection = [inner = fake::state().acceptConnection, calls = 0](Socket l) mutable {
         if (++calls == 1) {
-            fake::state().lastError = 24;
-            return platform::NO_SOCKET;
+            platform::Accepted refused;
+            refused.status = platform::IoStatus::Failed;
+            refused.error = fake::error(platform::ErrorKind::NoDescriptors, 24);
+            return refused;
         }
-        return inner(l, peer);
+        return inner(l);
     };
     server.connectionLoop();
     EXPECT_EQ(log.contents(), std::string(STAMP) + "xxx- Errore nell'accept. fake error 24 - errno: 24\n\n" +
@@ -251,7 +260,7 @@ TEST_F(Loop, OutcomesOfARead) {
         incoming.clear();
         connection(200, 50000);
         incoming[200] = c.chunks;
-        script = {acceptStep(), {0, {200}, 0}};
+        script = {acceptStep(), {0, {200}}};
         fresh_server.connectionLoop();
 
         EXPECT_EQ(fake::state().sent[200], c.sent);
@@ -265,7 +274,7 @@ TEST_F(Loop, OversizedRequestIsCutRejectedAndClosed) {
     std::string huge = STATUS_REQUEST + std::string(100000, 'z');
     connection(200, 50000);
     incoming[200] = {bytes(huge)};
-    script = {acceptStep(), {0, {200}, 0}};
+    script = {acceptStep(), {0, {200}}};
     server.connectionLoop();
 
     EXPECT_EQ(receives[200], 32) << "reading stops at 64 KiB";
@@ -286,7 +295,7 @@ TEST_F(Loop, RequestJustBelowTheBoundIsHandled) {
     std::string request = STATUS_REQUEST + std::string(65535 - STATUS_REQUEST.size(), 'z');
     connection(200, 50000);
     incoming[200] = {bytes(request)};
-    script = {acceptStep(), {0, {200}, 0}};
+    script = {acceptStep(), {0, {200}}};
     server.connectionLoop();
     EXPECT_EQ(fake::state().sent[200], OK_ANSWER);
 }
@@ -303,16 +312,17 @@ TEST_F(Loop, SweepComesAfterMoreThanTwentySecondsAndClosesClientsIdleMoreThanThr
         acceptStep(0),   // 200 at +0
         acceptStep(17),  // 201 at +17
         acceptStep(1),   // 202 at +18
-        {2, {}, 0},      // +20: time-out, not yet a sweep
-        {1, {}, 0},      // +21: sweep
+        {2, {}},         // +20: time-out, not yet a sweep
+        {1, {}},         // +21: sweep
         acceptStep(1),   // 203 at +22
-        {8, {}, 0},      // +30
-        {12, {}, 0},     // +42: sweep
+        {8, {}},         // +30
+        {12, {}},        // +42: sweep
     };
     std::vector<std::vector<Socket>> closedAfter;
-    fake::state().waitReadable = [this, &closedAfter](SocketSet& set, long timeout) {
+    fake::state().waitReadable = [this, &closedAfter](WatchedSocket* sockets, std::size_t count,
+                                                      long timeout) {
         closedAfter.push_back(fake::state().closed);
-        return wait(set, timeout);
+        return wait(sockets, count, timeout);
     };
     server.connectionLoop();
 
@@ -330,19 +340,61 @@ TEST_F(Loop, SweepComesAfterMoreThanTwentySecondsAndClosesClientsIdleMoreThanThr
     EXPECT_EQ(server.clientCount, 0);
 }
 
+TEST_F(Loop, QuitWordIsAnsweredThenTheSocketClosedThenTheProcessEndsWithZero) {
+    // The child process reports through stderr whether the rejection was on
+    // the socket before it was closed.
+    fake::state().closeSocket = [](Socket s) {
+        const bool answered = fake::state().sent[s] == REJECTION;
+        std::fprintf(stderr, "closed %ld after %s\n", static_cast<long>(s),
+                     answered ? "rejection" : "nothing");
+    };
+    connection(200, 50000);
+    incoming[200] = {bytes("_Wr8p_")};
+    script = {acceptStep(), {0, {200}}};
+    EXPECT_EXIT(server.connectionLoop(), ::testing::ExitedWithCode(0), "closed 200 after rejection");
+    EXPECT_EQ(log.contents(), std::string(STAMP) + "Conn. 127.0.0.1:50000\n" +
+                                  "  [HTTPServer::handleRequest] quit received!\n" + STAMP +
+                                  "response: \n\n");
+}
+
+TEST_F(Loop, AnswerIsSentOnceEvenWhenTheClientTakesOnlyPartOfIt) {
+    int sends = 0;
+    fake::state().sendBytes = [&sends](Socket, const char*, std::size_t) {
+        ++sends;
+        return fake::transferred(10);
+    };
+    connection(200, 50000);
+    incoming[200] = {bytes(STATUS_REQUEST)};
+    script = {acceptStep(), {0, {200}}};
+    server.connectionLoop();
+    EXPECT_EQ(sends, 1);
+    EXPECT_EQ(fake::state().closed, std::vector<Socket>{200});
+}
+
+TEST_F(Loop, NulByteEndsWhatIsTakenFromItsChunk) {
+    const std::string request = "GET /getAppStatus?callback=cb";
+    connection(200, 50000);
+    incoming[200] = {bytes(request + std::string("\0", 1) + "&request-id=1&evil HTTP/1.1\r\n\r\n")};
+    script = {acceptStep(), {0, {200}}};
+    server.connectionLoop();
+    // What follows the NUL is not part of the request: the request id
+    // never reached the handler, so the text is refused.
+    EXPECT_EQ(fake::state().sent[200], REJECTION);
+    EXPECT_NE(log.contents().find("  " + request + "\n"), std::string::npos) << log.contents();
+    EXPECT_EQ(log.contents().find("evil"), std::string::npos);
+}
+
 TEST_F(Loop, InterruptedWaitIsWaitedAgainUnlessAStopWasAsked) {
-    script = {{0, {}, EINTR_}, {0, {}, EINTR_}, {0, {}, 0}};
+    const Step interrupted{0, {}, platform::WaitStatus::Interrupted};
+    script = {interrupted, interrupted, {0, {}}};
     server.connectionLoop();
     EXPECT_EQ(masters.size(), 4u);
     EXPECT_EQ(log.contents(), "");
 }
 
 TEST_F(Loop, FailedWaitEndsTheProcess) {
-    script = {{0, {}, 9}};
-    fake::state().closeSocket = [](Socket s) {
-        writeLog("closed " + std::to_string(s), 2);
-        return 0;
-    };
+    script = {{0, {}, platform::WaitStatus::Failed}};
+    fake::state().closeSocket = [](Socket s) { writeLog("closed " + std::to_string(s), 2); };
     EXPECT_EXIT(server.connectionLoop(), ::testing::ExitedWithCode(1), "");
     EXPECT_EQ(log.contents(), std::string("  xxx: Errore nel select:\n    fake error 9\n    closed 3\n") +
                                   STAMP + "<<<< Uscita forzata [esci()] >>>>\n");
@@ -359,7 +411,7 @@ TEST_F(Loop, RunClosesClientsThenTheListenerWhenTheLoopEnds) {
 
 TEST(ServerThread, BannerThenStartFailureThenFailedWaitEndTheProcess) {
     TempLog log;
-    fake::state().startSocketLibrary = [](int, int, platform::SocketLibraryVersion&) { return 10091; };
+    fake::state().libraryStart = platform::LibraryStart::Unavailable;
     // The fake's default wait fails as a wait on an invalid socket does.
     EXPECT_EXIT(serverThreadMain(), ::testing::ExitedWithCode(1), "");
     EXPECT_EQ(log.contents(), std::string(STAMP) + "-----------------------------------------------------\n" +

@@ -81,10 +81,7 @@ TEST_F(ClientTable, CloseAllClosesOccupiedSlotsInOrderAndKeepsTheCount) {
 TEST_F(ClientTable, ReleaseBelowZeroEndsTheProcess) {
     server.listenSocket = 55;
     // The closes happen in the child; logging them shows esci's order.
-    fake::state().closeSocket = [](Socket s) {
-        writeLog("closed " + std::to_string(s), 2);
-        return 0;
-    };
+    fake::state().closeSocket = [](Socket s) { writeLog("closed " + std::to_string(s), 2); };
     EXPECT_EXIT(server.removeClient(&server.clients[0]), ::testing::ExitedWithCode(1), "");
     EXPECT_EQ(log.contents(), std::string(STAMP) +
                                   "xxx: Errore: numero di clients eliminati maggiore di quelli creati.\n"

@@ -25,10 +25,7 @@ protected:
     }
 
     // After fake::reset() the log folder has to be set again.
-    void pointLogHere() {
-        fake::state().folders[platform::KnownFolder::RoamingAppData] = appData;
-        forgetLogFilePath();
-    }
+    void pointLogHere() { fake::state().userDataFolder = appData; }
 
     std::string logPath() const { return log->path; }
 

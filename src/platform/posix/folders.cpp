@@ -27,31 +27,27 @@ bool isDirectory(const std::string& path) {
 
 }  // namespace
 
-int knownFolderPath(KnownFolder folder, std::string& path) {
-    std::string found;
-    switch (folder) {
-        case KnownFolder::RoamingAppData:
-            found = absoluteFromEnvironment("XDG_DATA_HOME");
-            if (found.empty()) {
-                found = absoluteFromEnvironment("HOME");
-                if (found.empty()) return -1;
-                if (found != "/") found += '/';
-                found += ".local/share";
-            }
-            break;
-        case KnownFolder::ProgramFilesX86:
-            found = absoluteFromEnvironment("ProgramFiles(x86)");
-            if (found.empty()) return -1;
-            break;
-        case KnownFolder::ProgramFiles:
-            found = absoluteFromEnvironment("ProgramFiles");
-            if (found.empty()) found = "/opt";
-            break;
-        default:
-            return -1;
+bool userDataFolder(std::string& path) {
+    std::string found = absoluteFromEnvironment("XDG_DATA_HOME");
+    if (found.empty()) {
+        found = absoluteFromEnvironment("HOME");
+        if (found.empty()) return false;
+        if (found != "/") found += '/';
+        found += ".local/share";
     }
     path = found;
-    return 0;
+    return true;
+}
+
+std::vector<std::string> programFolders() {
+    // The Windows variables, when set, say where the program is installed
+    // (Wine-style layouts and tests use them); otherwise /opt.
+    std::vector<std::string> folders;
+    const std::string x86 = absoluteFromEnvironment("ProgramFiles(x86)");
+    if (!x86.empty()) folders.push_back(x86);
+    const std::string native = absoluteFromEnvironment("ProgramFiles");
+    folders.push_back(native.empty() ? "/opt" : native);
+    return folders;
 }
 
 char pathSeparator() {

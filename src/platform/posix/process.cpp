@@ -1,5 +1,5 @@
-// The process on POSIX: argv as the command line, pthreads, stop signals as
-// the quit request, and posix_spawn for the desktop program.
+// The process on POSIX: pthreads, stop signals as the request to stop, and
+// posix_spawn for the desktop program.
 #include "platform/process.h"
 
 #include <fcntl.h>
@@ -15,15 +15,15 @@
 #include <cstdlib>
 #include <mutex>
 #include <new>
+#include <vector>
+
+#include "platform/posix/error.h"
 
 extern char** environ;
 
 namespace platform {
 
 namespace {
-
-std::vector<std::string> rememberedArguments;
-bool argumentsRemembered = false;
 
 // The requests to quit that reach a POSIX process from outside: systemd's
 // stop, Ctrl-C in a terminal, the end of the terminal session.
@@ -99,38 +99,7 @@ void watchChild(pid_t child) {
     }
 }
 
-// The refusal values of the Windows shell that come closest to the error.
-long refusalFor(int error) {
-    switch (error) {
-        case ENOENT:
-            return 2;  // file not found
-        case ENOTDIR:
-            return 3;  // path not found
-        case EACCES:
-        case EPERM:
-            return 5;  // access denied
-        case ENOMEM:
-            return 8;  // out of memory
-        case ENOEXEC:
-            return 11;  // bad format
-        default:
-            return 31;  // no way to start it
-    }
-}
-
 }  // namespace
-
-void rememberCommandLine(int argc, char** argv) {
-    rememberedArguments.clear();
-    for (int i = 0; i < argc && argv && argv[i]; ++i) rememberedArguments.emplace_back(argv[i]);
-    argumentsRemembered = true;
-}
-
-bool commandLineArguments(std::vector<std::string>& arguments) {
-    if (!argumentsRemembered) return false;
-    arguments = rememberedArguments;
-    return true;
-}
 
 int startThread(void (*routine)()) {
     sigset_t set;
@@ -145,7 +114,7 @@ int startThread(void (*routine)()) {
     return error;
 }
 
-int waitForQuitMessage() {
+int waitForStopRequest() {
     sigset_t set;
     stopSignals(set);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
@@ -159,15 +128,20 @@ void exitProcess(int code) {
     std::exit(code);
 }
 
-long startProgram(const std::string& file, const std::string& argument, const std::string& directory) {
+bool startProgram(const std::string& file, const std::string& argument, const std::string& directory,
+                  SystemError& failure) {
     collectUnwatchedChildren();
 
     posix_spawn_file_actions_t actions;
-    if (posix_spawn_file_actions_init(&actions) != 0) return refusalFor(ENOMEM);
+    if (posix_spawn_file_actions_init(&actions) != 0) {
+        failure = posix::errorFrom(ENOMEM);
+        return false;
+    }
     posix_spawnattr_t attributes;
     if (posix_spawnattr_init(&attributes) != 0) {
         posix_spawn_file_actions_destroy(&actions);
-        return refusalFor(ENOMEM);
+        failure = posix::errorFrom(ENOMEM);
+        return false;
     }
 
     int error = posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
@@ -204,10 +178,13 @@ long startProgram(const std::string& file, const std::string& argument, const st
 
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
-    if (error != 0) return refusalFor(error);
+    if (error != 0) {
+        failure = posix::errorFrom(error);
+        return false;
+    }
 
     watchChild(child);
-    return 42;
+    return true;
 }
 
 }  // namespace platform

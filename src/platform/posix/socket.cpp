@@ -7,14 +7,18 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <ctime>
+
+#include "platform/posix/error.h"
 
 namespace platform {
+
+using posix::errorFrom;
 
 namespace {
 
@@ -35,218 +39,221 @@ int fd(Socket s) {
     return static_cast<int>(s);
 }
 
-// strerror_r comes in two shapes (GNU returns the text, XSI fills the buffer).
-[[maybe_unused]] const char* describe(char* result, const char*) {
-    return result;
+bool isWouldBlock(int number) {
+    return number == EAGAIN || number == EWOULDBLOCK;
 }
-[[maybe_unused]] const char* describe(int result, const char* buffer) {
-    return result == 0 ? buffer : nullptr;
+
+// A transfer's result: bytes moved, the peer's close, nothing pending, or
+// a failure.
+IoResult transferResult(ssize_t result, bool zeroIsClose) {
+    IoResult io;
+    if (result > 0 || (result == 0 && !zeroIsClose)) {
+        io.count = static_cast<std::size_t>(result);
+    } else if (result == 0) {
+        io.status = IoStatus::Closed;
+    } else if (isWouldBlock(errno)) {
+        io.status = IoStatus::WouldBlock;
+    } else {
+        io.status = IoStatus::Failed;
+        io.error = errorFrom(errno);
+    }
+    return io;
+}
+
+long millisecondsSince(const timespec& start) {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (now.tv_sec - start.tv_sec) * 1000L + (now.tv_nsec - start.tv_nsec) / 1000000L;
+}
+
+// Waits up to timeoutMs for a started connect to finish; 0 or the error.
+int finishConnect(int descriptor, int timeoutMs) {
+    pollfd waiting{descriptor, POLLOUT, 0};
+    timespec start;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    int ready;
+    for (;;) {
+        const long spent = millisecondsSince(start);
+        const int left = spent >= timeoutMs ? 0 : timeoutMs - static_cast<int>(spent);
+        ready = ::poll(&waiting, 1, left);
+        if (ready >= 0 || errno != EINTR) break;
+    }
+    if (ready < 0) return errno;
+    if (ready == 0) return ETIMEDOUT;
+    int pending = 0;
+    socklen_t length = sizeof pending;
+    if (::getsockopt(descriptor, SOL_SOCKET, SO_ERROR, &pending, &length) < 0) return errno;
+    return pending;
 }
 
 }  // namespace
 
-int startSocketLibrary(int major, int minor, SocketLibraryVersion& granted) {
-    granted.major = major;
-    granted.minor = minor;
-    return 0;
+LibraryStart startSocketLibrary() {
+    return LibraryStart::Started;  // nothing to start
 }
 
-void stopSocketLibrary() {}
-
-Socket openTcpSocket() {
+Socket openTcpSocket(SystemError& error) {
     // Close-on-exec: a started program must never hold the port.
     int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    return s < 0 ? NO_SOCKET : s;
+    if (s < 0) {
+        error = errorFrom(errno);
+        return NO_SOCKET;
+    }
+    return s;
 }
 
-int setNonBlocking(Socket s) {
+bool setNonBlocking(Socket s) {
     int flags = ::fcntl(fd(s), F_GETFL, 0);
-    if (flags < 0) return -1;
-    return ::fcntl(fd(s), F_SETFL, flags | O_NONBLOCK) < 0 ? -1 : 0;
+    if (flags < 0) return false;
+    return ::fcntl(fd(s), F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
-int setReuseAddress(Socket s) {
+bool claimPort(Socket s) {
+    // On Linux SO_REUSEADDR only lets the port be bound again over
+    // connections still in TIME_WAIT; it never lets a second listener in.
     int on = 1;
-    return ::setsockopt(fd(s), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) < 0 ? -1 : 0;
+    return ::setsockopt(fd(s), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0;
 }
 
-int bindSocket(Socket s, const Ipv4Endpoint& local) {
+bool bindSocket(Socket s, const Ipv4Endpoint& local, SystemError& error) {
     sockaddr_in address = toSockaddr(local);
-    return ::bind(fd(s), reinterpret_cast<const sockaddr*>(&address), sizeof address) < 0 ? -1 : 0;
+    if (::bind(fd(s), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return true;
+    error = errorFrom(errno);
+    return false;
 }
 
-int listenOn(Socket s, int backlog) {
-    return ::listen(fd(s), backlog) < 0 ? -1 : 0;
+bool listenOn(Socket s, int backlog) {
+    return ::listen(fd(s), backlog) == 0;
 }
 
-Socket acceptConnection(Socket listener, Ipv4Endpoint& peer) {
+Accepted acceptConnection(Socket listener) {
+    Accepted accepted;
     sockaddr_in address;
     socklen_t length = sizeof address;
     std::memset(&address, 0, sizeof address);
     // Linux does not pass the listener's non-blocking mode on to accepted
     // sockets, so it is asked for here, with close-on-exec.
-    int s =
-        ::accept4(fd(listener), reinterpret_cast<sockaddr*>(&address), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (s < 0) return NO_SOCKET;
-    peer.address = ntohl(address.sin_addr.s_addr);
-    peer.port = ntohs(address.sin_port);
-    return s;
+    int s;
+    do {
+        s = ::accept4(fd(listener), reinterpret_cast<sockaddr*>(&address), &length,
+                      SOCK_NONBLOCK | SOCK_CLOEXEC);
+    } while (s < 0 && errno == EINTR);
+    if (s < 0) {
+        accepted.status = isWouldBlock(errno) ? IoStatus::WouldBlock : IoStatus::Failed;
+        accepted.error = errorFrom(errno);
+        return accepted;
+    }
+    accepted.socket = s;
+    accepted.peer.address = ntohl(address.sin_addr.s_addr);
+    accepted.peer.port = ntohs(address.sin_port);
+    return accepted;
 }
 
-int connectTo(Socket s, const Ipv4Endpoint& remote, int timeoutMs) {
+bool connectTo(Socket s, const Ipv4Endpoint& remote, int timeoutMs, SystemError& error) {
     sockaddr_in address = toSockaddr(remote);
+    const sockaddr* target = reinterpret_cast<const sockaddr*>(&address);
     if (timeoutMs <= 0) {
-        int result;
-        do {
-            result = ::connect(fd(s), reinterpret_cast<const sockaddr*>(&address), sizeof address);
-        } while (result < 0 && errno == EINTR);
-        return result < 0 ? -1 : 0;
+        if (::connect(fd(s), target, sizeof address) == 0) return true;
+        // An interrupted connect goes on in the background: wait for it
+        // rather than start it again.
+        const int outcome = errno == EINTR ? finishConnect(fd(s), INT_MAX) : errno;
+        if (outcome == 0) return true;
+        error = errorFrom(outcome);
+        return false;
     }
 
+    // Bounded connect: start it non-blocking, wait for the outcome, then give
+    // the socket back in the mode the caller had.
     int flags = ::fcntl(fd(s), F_GETFL, 0);
-    if (flags < 0) return -1;
-    if (!(flags & O_NONBLOCK) && ::fcntl(fd(s), F_SETFL, flags | O_NONBLOCK) < 0) return -1;
-
-    int outcome = 0;
-    int error = 0;
-    if (::connect(fd(s), reinterpret_cast<const sockaddr*>(&address), sizeof address) < 0) {
-        if (errno != EINPROGRESS && errno != EINTR) {
-            outcome = -1;
-            error = errno;
-        } else {
-            pollfd waiting{fd(s), POLLOUT, 0};
-            timespec start;
-            clock_gettime(CLOCK_MONOTONIC, &start);
-            int left = timeoutMs;
-            int ready;
-            for (;;) {
-                ready = ::poll(&waiting, 1, left);
-                if (ready >= 0 || errno != EINTR) break;
-                timespec now;
-                clock_gettime(CLOCK_MONOTONIC, &now);
-                long spent = (now.tv_sec - start.tv_sec) * 1000L + (now.tv_nsec - start.tv_nsec) / 1000000L;
-                left = spent >= timeoutMs ? 0 : timeoutMs - static_cast<int>(spent);
-            }
-            if (ready < 0) {
-                outcome = -1;
-                error = errno;
-            } else if (ready == 0) {
-                outcome = -1;
-                error = ETIMEDOUT;
-            } else {
-                int pending = 0;
-                socklen_t length = sizeof pending;
-                if (::getsockopt(fd(s), SOL_SOCKET, SO_ERROR, &pending, &length) < 0) {
-                    outcome = -1;
-                    error = errno;
-                } else if (pending != 0) {
-                    outcome = -1;
-                    error = pending;
-                }
-            }
-        }
+    if (flags < 0 || (!(flags & O_NONBLOCK) && ::fcntl(fd(s), F_SETFL, flags | O_NONBLOCK) < 0)) {
+        error = errorFrom(errno);
+        return false;
     }
-
-    // Back to the mode the caller had.
+    int outcome = 0;
+    if (::connect(fd(s), target, sizeof address) < 0) {
+        outcome = (errno == EINPROGRESS || errno == EINTR) ? finishConnect(fd(s), timeoutMs) : errno;
+    }
     if (!(flags & O_NONBLOCK)) ::fcntl(fd(s), F_SETFL, flags);
-    if (outcome < 0) errno = error;
-    return outcome;
+    if (outcome == 0) return true;
+    error = errorFrom(outcome);
+    return false;
 }
 
-int setReceiveTimeout(Socket s, int timeoutMs) {
+bool setReceiveTimeout(Socket s, int timeoutMs) {
     timeval limit;
     limit.tv_sec = timeoutMs > 0 ? timeoutMs / 1000 : 0;
     limit.tv_usec = timeoutMs > 0 ? (timeoutMs % 1000) * 1000 : 0;
-    return ::setsockopt(fd(s), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) < 0 ? -1 : 0;
+    return ::setsockopt(fd(s), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) == 0;
 }
 
-long sendBytes(Socket s, const char* data, std::size_t length) {
+IoResult sendBytes(Socket s, const char* data, std::size_t length) {
     ssize_t sent;
     // A peer that has gone must not raise SIGPIPE and end the process.
     do {
         sent = ::send(fd(s), data, length, MSG_NOSIGNAL);
     } while (sent < 0 && errno == EINTR);
-    return sent < 0 ? -1 : static_cast<long>(sent);
+    return transferResult(sent, false);
 }
 
-long receiveBytes(Socket s, char* buffer, std::size_t capacity) {
+IoResult receiveBytes(Socket s, char* buffer, std::size_t capacity) {
     ssize_t received;
     do {
         received = ::recv(fd(s), buffer, capacity, 0);
     } while (received < 0 && errno == EINTR);
-    return received < 0 ? -1 : static_cast<long>(received);
+    return transferResult(received, true);
 }
 
-int closeSocket(Socket s) {
-    if (!isValidDescriptor(s)) {
-        errno = EBADF;
-        return -1;
-    }
+void closeSocket(Socket s) {
     // No retry on EINTR: Linux has released the descriptor either way.
-    return ::close(fd(s)) < 0 ? -1 : 0;
+    if (isValidDescriptor(s)) ::close(fd(s));
 }
 
-int waitReadable(SocketSet& set, long timeoutSeconds) {
-    if (set.count > SOCKET_SET_SIZE) {
-        errno = EINVAL;
-        return -1;
+WaitResult waitReadable(WatchedSocket* sockets, std::size_t count, long timeoutMs) {
+    WaitResult result;
+    constexpr std::size_t MOST = 64;
+    if (count > MOST) {
+        result.status = WaitStatus::Failed;
+        result.error = errorFrom(EINVAL);
+        return result;
     }
-    // poll skips a negative descriptor silently; the loop relies on a wait
-    // over an invalid socket failing, as select does.
-    pollfd fds[SOCKET_SET_SIZE];
-    for (unsigned i = 0; i < set.count; ++i) {
-        if (!isValidDescriptor(set.sockets[i])) {
-            errno = EBADF;
-            return -1;
+    // poll skips a negative descriptor silently; a wait over an invalid
+    // socket must fail instead.
+    pollfd fds[MOST];
+    for (std::size_t i = 0; i < count; ++i) {
+        sockets[i].readable = false;
+        if (!isValidDescriptor(sockets[i].socket)) {
+            result.status = WaitStatus::Failed;
+            result.error = errorFrom(EBADF);
+            return result;
         }
-        fds[i].fd = fd(set.sockets[i]);
+        fds[i].fd = fd(sockets[i].socket);
         fds[i].events = POLLIN;
         fds[i].revents = 0;
     }
 
-    int timeoutMs;
-    if (timeoutSeconds < 0)
-        timeoutMs = -1;
-    else if (timeoutSeconds > INT_MAX / 1000)
-        timeoutMs = INT_MAX;
-    else
-        timeoutMs = static_cast<int>(timeoutSeconds * 1000);
-
-    int result = ::poll(fds, set.count, timeoutMs);
-    if (result < 0) return -1;  // errno says why; EINTR is the caller's to judge
-
-    unsigned kept = 0;
-    for (unsigned i = 0; i < set.count; ++i) {
-        if (fds[i].revents & POLLNVAL) {
-            // A descriptor that is not open: select fails on it, so do we.
-            errno = EBADF;
-            return -1;
-        }
-        // A hang-up or an error is reported as readable, so that the read
-        // that follows sees the close or the failure.
-        if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) set.sockets[kept++] = set.sockets[i];
+    const int pollTimeout = timeoutMs < 0 ? -1 : timeoutMs > INT_MAX ? INT_MAX : static_cast<int>(timeoutMs);
+    const int ready = ::poll(fds, count, pollTimeout);
+    if (ready < 0) {
+        result.status = errno == EINTR ? WaitStatus::Interrupted : WaitStatus::Failed;
+        result.error = errorFrom(errno);
+        return result;
     }
-    set.count = kept;
-    return static_cast<int>(kept);
-}
-
-int lastSocketError() {
-    return errno;
-}
-
-bool isInterruptedError(int error) {
-    return error == EINTR;
-}
-
-bool isWouldBlockError(int error) {
-    return error == EAGAIN || error == EWOULDBLOCK;
-}
-
-std::string errorDescription(int error) {
-    char buffer[256] = {};
-    const char* text = describe(strerror_r(error, buffer, sizeof buffer), buffer);
-    if (!text) return "Unknown error " + std::to_string(error);
-    return text;
+    if (ready == 0) {
+        result.status = WaitStatus::TimedOut;
+        return result;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        if (fds[i].revents & POLLNVAL) {
+            // A descriptor that is not open.
+            result.status = WaitStatus::Failed;
+            result.error = errorFrom(EBADF);
+            return result;
+        }
+        // A hang-up or an error counts as readable, so that the read that
+        // follows sees the close or the failure.
+        sockets[i].readable = (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+    }
+    return result;
 }
 
 }  // namespace platform

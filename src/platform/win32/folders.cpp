@@ -6,14 +6,39 @@
 
 #include <shlobj.h>
 
+#include <mutex>
+
 namespace platform {
 
-int knownFolderPath(KnownFolder folder, std::string& path) {
+namespace {
+
+// The shell's folder lookup: the folder's current path, or false.
+bool shellFolder(int id, std::string& path) {
     char buffer[MAX_PATH] = {};
-    HRESULT result = SHGetFolderPathA(nullptr, static_cast<int>(folder), nullptr, SHGFP_TYPE_CURRENT, buffer);
-    if (FAILED(result)) return static_cast<int>(result);
+    if (FAILED(SHGetFolderPathA(nullptr, id, nullptr, SHGFP_TYPE_CURRENT, buffer))) return false;
     path = buffer;
-    return static_cast<int>(result);
+    return true;
+}
+
+}  // namespace
+
+bool userDataFolder(std::string& path) {
+    // Looked up once: the shell reads the registry for it, and the log asks
+    // for every line.
+    static std::mutex lookup;
+    static std::string found;
+    std::lock_guard<std::mutex> lock(lookup);
+    if (found.empty() && !shellFolder(CSIDL_APPDATA, found)) return false;
+    path = found;
+    return true;
+}
+
+std::vector<std::string> programFolders() {
+    std::vector<std::string> folders;
+    std::string path;
+    if (shellFolder(CSIDL_PROGRAM_FILESX86, path)) folders.push_back(path);
+    if (shellFolder(CSIDL_PROGRAM_FILES, path)) folders.push_back(path);
+    return folders;
 }
 
 char pathSeparator() {

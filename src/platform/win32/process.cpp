@@ -1,5 +1,5 @@
-// The process on Windows: the wide command line, kernel threads, the thread's
-// message queue as the quit request, and the shell for the desktop program.
+// The process on Windows: kernel threads, the thread's message queue as the
+// request to stop, and the shell for the desktop program.
 #include "platform/process.h"
 
 // windows.h comes first: shellapi.h builds on it.
@@ -11,23 +11,31 @@
 #include <cstdlib>
 
 #include "platform/win32/argument_quoting.h"
+#include "platform/win32/error.h"
 
 namespace platform {
 
 namespace {
 
-// UTF-8 keeps every argument exact: a lossy conversion to the ANSI code page
-// could map another text (say, full-width letters) onto "-kill".
-bool toNarrow(const wchar_t* wide, std::string& narrow) {
-    narrow.clear();
-    if (wide[0] == L'\0') return true;
-    int length = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-    if (length <= 0) return false;
-    std::string text(static_cast<std::size_t>(length), '\0');
-    if (WideCharToMultiByte(CP_UTF8, 0, wide, -1, &text[0], length, nullptr, nullptr) != length) return false;
-    text.resize(static_cast<std::size_t>(length) - 1);  // the terminating zero
-    narrow = text;
-    return true;
+// The shell's refusal codes that are not system error numbers, translated.
+int systemErrorOfShell(int code) {
+    switch (code) {
+        case 0:
+            return ERROR_OUTOFMEMORY;
+        case SE_ERR_SHARE:
+            return ERROR_SHARING_VIOLATION;
+        case SE_ERR_ASSOCINCOMPLETE:
+        case SE_ERR_NOASSOC:
+            return ERROR_NO_ASSOCIATION;
+        case SE_ERR_DDETIMEOUT:
+        case SE_ERR_DDEFAIL:
+        case SE_ERR_DDEBUSY:
+            return ERROR_DDE_FAIL;
+        case SE_ERR_DLLNOTFOUND:
+            return ERROR_DLL_NOT_FOUND;
+        default:
+            return code;  // file or path not found, access denied, bad format, ...
+    }
 }
 
 DWORD WINAPI runThread(LPVOID parameter) {
@@ -37,23 +45,6 @@ DWORD WINAPI runThread(LPVOID parameter) {
 }
 
 }  // namespace
-
-// Windows reads its own command line as wide text.
-void rememberCommandLine(int, char**) {}
-
-bool commandLineArguments(std::vector<std::string>& arguments) {
-    int count = 0;
-    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (!wide) return false;
-    std::vector<std::string> narrow(static_cast<std::size_t>(count > 0 ? count : 0));
-    bool converted = true;
-    for (int i = 0; i < count && converted; ++i)
-        converted = toNarrow(wide[i], narrow[static_cast<std::size_t>(i)]);
-    LocalFree(wide);
-    if (!converted) return false;
-    arguments = narrow;
-    return true;
-}
 
 int startThread(void (*routine)()) {
     DWORD id = 0;
@@ -68,7 +59,7 @@ int startThread(void (*routine)()) {
     return 0;
 }
 
-int waitForQuitMessage() {
+int waitForStopRequest() {
     MSG message = {};
     BOOL result;
     while ((result = GetMessageA(&message, nullptr, 0, 0)) != 0) {
@@ -87,11 +78,17 @@ void exitProcess(int code) {
     std::exit(code);
 }
 
-long startProgram(const std::string& file, const std::string& argument, const std::string& directory) {
+bool startProgram(const std::string& file, const std::string& argument, const std::string& directory,
+                  SystemError& error) {
     std::string parameters = win32::quoteCommandLineArgument(argument);
     HINSTANCE result = ShellExecuteA(GetDesktopWindow(), "open", file.c_str(), parameters.c_str(),
                                      directory.c_str(), SW_SHOWNORMAL);
-    return static_cast<long>(reinterpret_cast<std::intptr_t>(result));
+    // The shell's own convention: a value above 32 means it took the start;
+    // anything else is its own error code.
+    const std::intptr_t code = reinterpret_cast<std::intptr_t>(result);
+    if (code > 32) return true;
+    error = win32::errorFrom(systemErrorOfShell(static_cast<int>(code)));
+    return false;
 }
 
 }  // namespace platform

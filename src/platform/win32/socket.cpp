@@ -8,6 +8,8 @@
 
 #include <climits>
 
+#include "platform/win32/error.h"
+
 namespace platform {
 
 namespace {
@@ -39,6 +41,31 @@ int setNonBlockingMode(SOCKET s, bool nonBlocking) {
     return ioctlsocket(s, FIONBIO, &mode) == 0 ? 0 : -1;
 }
 
+SystemError lastError() {
+    return win32::errorFrom(WSAGetLastError());
+}
+
+IoResult transferResult(int result, bool zeroIsClose) {
+    IoResult io;
+    if (result > 0 || (result == 0 && !zeroIsClose)) {
+        io.count = static_cast<std::size_t>(result);
+        return io;
+    }
+    if (result == 0) {
+        io.status = IoStatus::Closed;
+        return io;
+    }
+    const int error = WSAGetLastError();
+    // A receive time-out ends the wait for a reply as "nothing came".
+    if (error == WSAEWOULDBLOCK || error == WSAETIMEDOUT) {
+        io.status = IoStatus::WouldBlock;
+    } else {
+        io.status = IoStatus::Failed;
+        io.error = win32::errorFrom(error);
+    }
+    return io;
+}
+
 // The error a finished non-blocking connect left on the socket.
 int pendingError(SOCKET s) {
     int error = 0;
@@ -51,24 +78,17 @@ int pendingError(SOCKET s) {
 
 }  // namespace
 
-int startSocketLibrary(int major, int minor, SocketLibraryVersion& granted) {
+LibraryStart startSocketLibrary() {
     WSADATA data;
-    int error = WSAStartup(MAKEWORD(major, minor), &data);
-    if (error != 0) {
-        // WSAStartup returns its error instead of setting it.
-        WSASetLastError(error);
-        return error;
+    if (WSAStartup(MAKEWORD(2, 0), &data) != 0) return LibraryStart::Unavailable;
+    if (LOBYTE(data.wVersion) != 2 || HIBYTE(data.wVersion) != 0) {
+        WSACleanup();
+        return LibraryStart::WrongVersion;
     }
-    granted.major = LOBYTE(data.wVersion);
-    granted.minor = HIBYTE(data.wVersion);
-    return 0;
+    return LibraryStart::Started;
 }
 
-void stopSocketLibrary() {
-    WSACleanup();
-}
-
-Socket openTcpSocket() {
+Socket openTcpSocket(SystemError& error) {
     // WSA_FLAG_OVERLAPPED keeps the socket what socket() would give.
     SOCKET s = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
                           WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
@@ -76,175 +96,162 @@ Socket openTcpSocket() {
         // Systems that predate the flag refuse it; clear the flag afterwards.
         s = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED);
         if (s != INVALID_SOCKET && !keepFromChildren(s)) {
-            DWORD error = GetLastError();
+            error = win32::errorFrom(static_cast<int>(GetLastError()));
             closesocket(s);
-            WSASetLastError(static_cast<int>(error));
             return NO_SOCKET;
         }
     }
+    if (s == INVALID_SOCKET) error = lastError();
     return wrap(s);
 }
 
-int setNonBlocking(Socket s) {
-    return setNonBlockingMode(native(s), true);
+bool setNonBlocking(Socket s) {
+    return setNonBlockingMode(native(s), true) == 0;
 }
 
-int setReuseAddress(Socket s) {
+bool claimPort(Socket s) {
     int on = 1;
-    return setsockopt(native(s), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on) == 0
-               ? 0
-               : -1;
+    return setsockopt(native(s), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on) ==
+           0;
 }
 
-int bindSocket(Socket s, const Ipv4Endpoint& local) {
+bool bindSocket(Socket s, const Ipv4Endpoint& local, SystemError& error) {
     sockaddr_in address = toSockaddr(local);
-    return bind(native(s), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 ? 0 : -1;
+    if (bind(native(s), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return true;
+    error = lastError();
+    // A port another socket holds exclusively is refused as access denied.
+    if (error.number == WSAEACCES) error.kind = ErrorKind::AddressInUse;
+    return false;
 }
 
-int listenOn(Socket s, int backlog) {
-    return listen(native(s), backlog) == 0 ? 0 : -1;
+bool listenOn(Socket s, int backlog) {
+    return listen(native(s), backlog) == 0;
 }
 
-Socket acceptConnection(Socket listener, Ipv4Endpoint& peer) {
+Accepted acceptConnection(Socket listener) {
+    Accepted accepted;
     sockaddr_in address = {};
     int length = sizeof address;
     SOCKET s = accept(native(listener), reinterpret_cast<sockaddr*>(&address), &length);
-    if (s == INVALID_SOCKET) return NO_SOCKET;
+    if (s == INVALID_SOCKET) {
+        const int error = WSAGetLastError();
+        accepted.status = error == WSAEWOULDBLOCK ? IoStatus::WouldBlock : IoStatus::Failed;
+        accepted.error = win32::errorFrom(error);
+        return accepted;
+    }
     // An accepted socket takes over the listener's non-blocking mode, but its
     // handle may still be inheritable. Where the handle cannot be changed (a
     // layered provider's socket is no kernel handle) the connection is served
     // all the same rather than dropped.
     keepFromChildren(s);
-    peer.address = ntohl(address.sin_addr.s_addr);
-    peer.port = ntohs(address.sin_port);
-    return wrap(s);
+    accepted.socket = wrap(s);
+    accepted.peer.address = ntohl(address.sin_addr.s_addr);
+    accepted.peer.port = ntohs(address.sin_port);
+    return accepted;
 }
 
-int connectTo(Socket s, const Ipv4Endpoint& remote, int timeoutMs) {
+bool connectTo(Socket s, const Ipv4Endpoint& remote, int timeoutMs, SystemError& failure) {
     sockaddr_in address = toSockaddr(remote);
     const sockaddr* target = reinterpret_cast<const sockaddr*>(&address);
-    if (timeoutMs <= 0) return connect(native(s), target, sizeof address) == 0 ? 0 : -1;
+    if (timeoutMs <= 0) {
+        if (connect(native(s), target, sizeof address) == 0) return true;
+        failure = lastError();
+        return false;
+    }
 
     // Bounded connect: start it non-blocking, wait for the outcome, then give
     // the socket back in blocking mode, as the callers use it.
-    if (setNonBlockingMode(native(s), true) != 0) return -1;
-    int result = 0;
+    if (setNonBlockingMode(native(s), true) != 0) {
+        failure = lastError();
+        return false;
+    }
+    int error = 0;
     if (connect(native(s), target, sizeof address) != 0) {
-        int error = WSAGetLastError();
-        if (error != WSAEWOULDBLOCK) {
-            setNonBlockingMode(native(s), false);
-            WSASetLastError(error);
-            return -1;
-        }
-        fd_set writable, failed;
-        FD_ZERO(&writable);
-        FD_ZERO(&failed);
-        FD_SET(native(s), &writable);
-        FD_SET(native(s), &failed);
-        timeval limit;
-        limit.tv_sec = timeoutMs / 1000;
-        limit.tv_usec = (timeoutMs % 1000) * 1000;
-        int ready = select(0, nullptr, &writable, &failed, &limit);
-        if (ready < 0) {
-            error = WSAGetLastError();
-            result = -1;
-        } else if (ready == 0) {
-            error = WSAETIMEDOUT;
-            result = -1;
-        } else if (FD_ISSET(native(s), &failed)) {
-            error = pendingError(native(s));
-            if (error == 0) error = WSAECONNREFUSED;
-            result = -1;
-        }
-        if (result != 0) {
-            setNonBlockingMode(native(s), false);
-            WSASetLastError(error);
-            return -1;
+        error = WSAGetLastError();
+        if (error == WSAEWOULDBLOCK) {
+            fd_set writable, failed;
+            FD_ZERO(&writable);
+            FD_ZERO(&failed);
+            FD_SET(native(s), &writable);
+            FD_SET(native(s), &failed);
+            timeval limit;
+            limit.tv_sec = timeoutMs / 1000;
+            limit.tv_usec = (timeoutMs % 1000) * 1000;
+            int ready = select(0, nullptr, &writable, &failed, &limit);
+            if (ready < 0) {
+                error = WSAGetLastError();
+            } else if (ready == 0) {
+                error = WSAETIMEDOUT;
+            } else if (FD_ISSET(native(s), &failed)) {
+                error = pendingError(native(s));
+                if (error == 0) error = WSAECONNREFUSED;
+            } else {
+                error = 0;
+            }
         }
     }
-    if (setNonBlockingMode(native(s), false) != 0) return -1;
-    return 0;
+    if (setNonBlockingMode(native(s), false) != 0 && error == 0) error = WSAGetLastError();
+    if (error == 0) return true;
+    failure = win32::errorFrom(error);
+    return false;
 }
 
-int setReceiveTimeout(Socket s, int timeoutMs) {
+bool setReceiveTimeout(Socket s, int timeoutMs) {
     DWORD limit = timeoutMs > 0 ? static_cast<DWORD>(timeoutMs) : 0;
     return setsockopt(native(s), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limit),
-                      sizeof limit) == 0
-               ? 0
-               : -1;
+                      sizeof limit) == 0;
 }
 
-long sendBytes(Socket s, const char* data, std::size_t length) {
+IoResult sendBytes(Socket s, const char* data, std::size_t length) {
     int count = length > INT_MAX ? INT_MAX : static_cast<int>(length);
-    int sent = send(native(s), data, count, 0);
-    return sent == SOCKET_ERROR ? -1 : sent;
+    return transferResult(send(native(s), data, count, 0), false);
 }
 
-long receiveBytes(Socket s, char* buffer, std::size_t capacity) {
+IoResult receiveBytes(Socket s, char* buffer, std::size_t capacity) {
     int count = capacity > INT_MAX ? INT_MAX : static_cast<int>(capacity);
-    int received = recv(native(s), buffer, count, 0);
-    return received == SOCKET_ERROR ? -1 : received;
+    return transferResult(recv(native(s), buffer, count, 0), true);
 }
 
-int closeSocket(Socket s) {
-    return closesocket(native(s)) == 0 ? 0 : -1;
+void closeSocket(Socket s) {
+    closesocket(native(s));
 }
 
-int waitReadable(SocketSet& set, long timeoutSeconds) {
-    static_assert(FD_SETSIZE >= SOCKET_SET_SIZE, "fd_set must hold a whole socket set");
+WaitResult waitReadable(WatchedSocket* sockets, std::size_t count, long timeoutMs) {
+    static_assert(FD_SETSIZE >= 64, "fd_set must hold the listener and every client");
+    WaitResult result;
     fd_set readable;
     FD_ZERO(&readable);
-    unsigned count = set.count < SOCKET_SET_SIZE ? set.count : SOCKET_SET_SIZE;
+    if (count > FD_SETSIZE) {
+        result.status = WaitStatus::Failed;
+        result.error = win32::errorFrom(WSAEINVAL);
+        return result;
+    }
     // Filled by hand: FD_SET would drop a repeated socket, and the set is
     // passed on exactly as the caller built it.
-    for (unsigned i = 0; i < count; ++i) readable.fd_array[i] = native(set.sockets[i]);
-    readable.fd_count = count;
+    for (std::size_t i = 0; i < count; ++i) {
+        sockets[i].readable = false;
+        readable.fd_array[i] = native(sockets[i].socket);
+    }
+    readable.fd_count = static_cast<u_int>(count);
 
     timeval limit;
-    limit.tv_sec = timeoutSeconds;
-    limit.tv_usec = 0;
+    limit.tv_sec = timeoutMs / 1000;
+    limit.tv_usec = (timeoutMs % 1000) * 1000;
     // A negative time-out waits without limit.
-    int ready = select(0, &readable, nullptr, nullptr, timeoutSeconds < 0 ? nullptr : &limit);
-    if (ready < 0) return -1;
+    int ready = select(0, &readable, nullptr, nullptr, timeoutMs < 0 ? nullptr : &limit);
+    if (ready < 0) {
+        const int error = WSAGetLastError();
+        result.status = error == WSAEINTR ? WaitStatus::Interrupted : WaitStatus::Failed;
+        result.error = win32::errorFrom(error);
+        return result;
+    }
     if (ready == 0) {
-        set.count = 0;
-        return 0;
+        result.status = WaitStatus::TimedOut;
+        return result;
     }
-
-    // Keep exactly the ready sockets, in the caller's order.
-    unsigned kept = 0;
-    for (unsigned i = 0; i < count; ++i) {
-        if (FD_ISSET(native(set.sockets[i]), &readable)) set.sockets[kept++] = set.sockets[i];
-    }
-    for (unsigned i = kept; i < SOCKET_SET_SIZE; ++i) set.sockets[i] = 0;
-    set.count = kept;
-    return static_cast<int>(kept);
-}
-
-int lastSocketError() {
-    return WSAGetLastError();
-}
-
-bool isInterruptedError(int error) {
-    return error == WSAEINTR;
-}
-
-bool isWouldBlockError(int error) {
-    return error == WSAEWOULDBLOCK;
-}
-
-std::string errorDescription(int error) {
-    char text[512];
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                  static_cast<DWORD>(error), 0, text, sizeof text, nullptr);
-    std::string description(text, length);
-    // The system's texts end in a line break, which would split a log line.
-    while (!description.empty() &&
-           (description.back() == '\r' || description.back() == '\n' || description.back() == ' ')) {
-        description.pop_back();
-    }
-    if (description.empty()) description = "Unknown error " + std::to_string(error);
-    return description;
+    for (std::size_t i = 0; i < count; ++i)
+        sockets[i].readable = FD_ISSET(native(sockets[i].socket), &readable) != 0;
+    return result;
 }
 
 }  // namespace platform

@@ -1,0 +1,44 @@
+// Appending to a shared file: open with O_APPEND, one fstat, one write.
+#include "platform/file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace platform {
+
+bool AppendFile::open(const std::string& path) {
+    close();
+    int descriptor;
+    do {
+        descriptor = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    } while (descriptor < 0 && errno == EINTR);
+    if (descriptor < 0) return false;
+    handle_ = descriptor;
+    struct stat info;
+    size_ = ::fstat(descriptor, &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1;
+    return true;
+}
+
+bool AppendFile::write(const std::string& text) {
+    if (handle_ == CLOSED) return false;
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t written = ::write(static_cast<int>(handle_), text.data() + done, text.size() - done);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        done += static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+void AppendFile::close() {
+    if (handle_ == CLOSED) return;
+    ::close(static_cast<int>(handle_));
+    handle_ = CLOSED;
+    size_ = -1;
+}
+
+}  // namespace platform

@@ -1,0 +1,43 @@
+// Appending to a shared file: the Windows handle opened for appending only,
+// shared with other writers, the text's line ends as the C runtime's text
+// mode writes them.
+#include "platform/file.h"
+
+#include <windows.h>
+
+namespace platform {
+
+bool AppendFile::open(const std::string& path) {
+    close();
+    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    handle_ = reinterpret_cast<std::intptr_t>(file);
+    LARGE_INTEGER size;
+    size_ = GetFileSizeEx(file, &size) ? static_cast<std::int64_t>(size.QuadPart) : -1;
+    return true;
+}
+
+bool AppendFile::write(const std::string& text) {
+    if (handle_ == CLOSED) return false;
+    std::string lines;
+    lines.reserve(text.size() + 8);
+    for (char c : text) {
+        if (c == '\n') lines += '\r';
+        lines += c;
+    }
+    DWORD written = 0;
+    const BOOL ok = WriteFile(reinterpret_cast<HANDLE>(handle_), lines.data(),
+                              static_cast<DWORD>(lines.size()), &written, nullptr);
+    return ok && written == lines.size();
+}
+
+void AppendFile::close() {
+    if (handle_ == CLOSED) return;
+    CloseHandle(reinterpret_cast<HANDLE>(handle_));
+    handle_ = CLOSED;
+    size_ = -1;
+}
+
+}  // namespace platform
