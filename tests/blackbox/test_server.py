@@ -34,6 +34,15 @@ class AnswersTest(LauncherTestCase):
         self.assertEqual(len(jsonp_answer(STATUS_BODY)), 197)
         self.assertEqual(len(REJECTION), 47)
 
+    def test_nul_byte_ends_the_text_that_is_handled(self):
+        # The request is cut at the NUL: the request id after it never
+        # counts, so the request is refused, and the rest is never logged.
+        request = b"GET /getAppStatus?callback=cb\x00&request-id=1&evil HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"
+        self.assertEqual(exchange(request), REJECTION)
+        self.wait_for_log(0, "response: ")
+        self.assertIn((1, "GET /getAppStatus?callback=cb"), self.entries())
+        self.assertNotIn("evil", self.target.read_log())
+
     def test_other_commands_get_no_answer_and_the_connection_is_closed(self):
         for url in ["GetAppStatus?request-id=3", "favicon.ico?request-id=3"]:
             with self.subTest(url=url):
