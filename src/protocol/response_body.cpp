@@ -14,23 +14,37 @@ bool isIdentifierPart(char c) {
 
 const std::size_t MAX_CALLBACK_BYTES = 128;
 
+// JavaScript's reserved words, the strict-mode and future ones included: as
+// a callback any of them makes the answer a syntax error in the page.
+bool isReservedWord(const std::string& name) {
+    static const char* const RESERVED[] = {
+        "await",     "break",  "case",     "catch",  "class",      "const",   "continue",  "debugger",
+        "default",   "delete", "do",       "else",   "enum",       "export",  "extends",   "false",
+        "finally",   "for",    "function", "if",     "implements", "import",  "in",        "instanceof",
+        "interface", "let",    "new",      "null",   "package",    "private", "protected", "public",
+        "return",    "static", "super",    "switch", "this",       "throw",   "true",      "try",
+        "typeof",    "var",    "void",     "while",  "with",       "yield",
+    };
+    for (const char* word : RESERVED)
+        if (name == word) return true;
+    return false;
+}
+
 }  // namespace
 
 bool isValidCallback(const std::string& callback) {
     if (callback.empty() || callback.size() > MAX_CALLBACK_BYTES) return false;
-    bool atIdentifierStart = true;
-    for (char c : callback) {
-        if (atIdentifierStart) {
-            if (!isIdentifierStart(c)) return false;
-            atIdentifierStart = false;
-        } else if (c == '.') {
-            atIdentifierStart = true;
-        } else if (!isIdentifierPart(c)) {
-            return false;
-        }
+    std::size_t nameStart = 0;
+    for (;;) {
+        const std::size_t dot = callback.find('.', nameStart);
+        const std::string name =
+            callback.substr(nameStart, dot == std::string::npos ? std::string::npos : dot - nameStart);
+        if (name.empty() || !isIdentifierStart(name[0]) || isReservedWord(name)) return false;
+        for (char c : name)
+            if (!isIdentifierPart(c)) return false;
+        if (dot == std::string::npos) return true;
+        nameStart = dot + 1;
     }
-    // A trailing dot leaves an empty last identifier.
-    return !atIdentifierStart;
 }
 
 std::string jsonEscape(const std::string& text) {

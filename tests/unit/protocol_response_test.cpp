@@ -128,4 +128,26 @@ TEST(IsValidCallback, AcceptsNamePathsOnly) {
     for (const std::string& name : invalid) EXPECT_FALSE(isValidCallback(name)) << name;
 }
 
+TEST(IsValidCallback, ReservedWordsAreNoNames) {
+    // A reserved word as the callback makes the whole answer a syntax error
+    // in the page; in any place of the path it is refused.
+    const std::vector<std::string> reserved = {
+        "break",     "case",     "catch",   "class",     "const",  "continue",   "debugger", "default",
+        "delete",    "do",       "else",    "enum",      "export", "extends",    "false",    "finally",
+        "for",       "function", "if",      "import",    "in",     "instanceof", "new",      "null",
+        "return",    "super",    "switch",  "this",      "throw",  "true",       "try",      "typeof",
+        "var",       "void",     "while",   "with",      "yield",  "let",        "static",   "implements",
+        "interface", "package",  "private", "protected", "public", "await",
+    };
+    for (const std::string& word : reserved) {
+        EXPECT_FALSE(isValidCallback(word)) << word;
+        EXPECT_FALSE(isValidCallback("ns." + word)) << word;
+        EXPECT_FALSE(isValidCallback(word + ".cb")) << word;
+    }
+    // Names that only contain or resemble one are fine.
+    for (const std::string name :
+         {"iff", "If", "dox", "ifx.cb", "ns.forEach", "newCb", "_if", "$in", "async", "of"})
+        EXPECT_TRUE(isValidCallback(name)) << name;
+}
+
 }  // namespace
