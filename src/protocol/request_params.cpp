@@ -2,14 +2,18 @@
 
 std::string extractUrl(const std::string& request) {
     const std::size_t get = request.find("GET");
-    const std::size_t http = request.find("HTTP");
-    if (get == std::string::npos || http == std::string::npos) return std::string();
+    if (get == std::string::npos) return std::string();
     // The target starts after "GET" and the two characters that follow it
-    // (blank and slash) and ends before the character in front of "HTTP".
-    // When "HTTP" stands before that point there is no target at all.
+    // (blank and slash), and ends at the last blank of its line, the one
+    // before the HTTP version; a line without one ends the target itself.
+    // Searching for "HTTP" instead would cut ids and keys that hold it.
     const std::size_t start = get + 5;
-    if (http < start + 1) return std::string();
-    return request.substr(start, http - start - 1);
+    if (start >= request.size()) return std::string();
+    std::size_t lineEnd = request.find_first_of("\r\n", start);
+    if (lineEnd == std::string::npos) lineEnd = request.size();
+    const std::size_t lastBlank = request.find_last_of(' ', lineEnd - 1);
+    const std::size_t end = lastBlank != std::string::npos && lastBlank >= start ? lastBlank : lineEnd;
+    return request.substr(start, end - start);
 }
 
 std::vector<std::string>& split(const std::string& text, char delimiter, std::vector<std::string>& pieces) {

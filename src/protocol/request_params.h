@@ -4,8 +4,9 @@
 #include <string>
 #include <vector>
 
-// The request target without its leading slash, query included; empty when
-// the text has no "GET" or no "HTTP" after it.
+// The request target without its leading slash, query included: from five
+// characters after the first "GET" to the last blank of that line (or the
+// line's end). Empty when the text has no "GET".
 std::string extractUrl(const std::string& request);
 
 // Appends the pieces of text between delimiters to pieces and returns it.

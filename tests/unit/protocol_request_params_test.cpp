@@ -20,35 +20,37 @@ TEST(ExtractUrl, CutsTheTargetOutOfTheRequestLine) {
         {"GET / HTTP/1.1", ""},
         {"ciao", ""},
         {"", ""},
-        {"GET /a?to=1", ""},       // no "HTTP"
         {"/a?to=1 HTTP/1.1", ""},  // no "GET"
         // The first "GET" counts wherever it stands.
         {"XGET /a?to=1 HTTP/1.1", "a?to=1"},
-        // The first "HTTP" counts wherever it stands, and the character
-        // before it is not part of the target.
-        {"GET /getAppStatus?request-id=7&callback=abHTTPcd HTTP/1.1", "getAppStatus?request-id=7&callback=a"},
         // Nothing after "GET" but two characters is examined.
         {"GETxxa HTTP/1.1", "a"},
-        // "HTTP" exactly six after "GET": a target of length 0.
-        {"GET /xHTTP", ""},
-        // Case-sensitive markers.
+        // Case-sensitive marker.
         {"get /a?to=1 http/1.1", ""},
+        // "HTTP" inside the target is part of it: the target ends at the
+        // blank before the version, the last blank of the request line.
+        {"GET /getAppStatus?request-id=7&callback=abHTTPcd HTTP/1.1",
+         "getAppStatus?request-id=7&callback=abHTTPcd"},
+        {"GET /startZanfiro?request-id=1&userid=HTTPuser HTTP/1.1\r\n\r\n",
+         "startZanfiro?request-id=1&userid=HTTPuser"},
+        {"GET /xHTTP", "xHTTP"},
+        {"GET /HTTP/1.1", "HTTP/1.1"},
+        // Raw blanks inside a hand-made target stay part of it.
+        {"GET /startZanfiro?userid=u 7\"x -evil=1 HTTP/1.1\r\n\r\n", "startZanfiro?userid=u 7\"x -evil=1"},
+        // Without a version the target runs to the end of its line; blanks
+        // on later lines do not count; a lone LF ends a line too.
+        {"GET /a?to=1", "a?to=1"},
+        {"GET /a?to=1\r\nHost: b c\r\n\r\n", "a?to=1"},
+        {"GET /a?to=1 HTTP/1.1\nHost: b c\n\n", "a?to=1"},
+        {"GET /a ", "a"},
     };
     for (const UrlCase& c : cases) EXPECT_EQ(extractUrl(c.request), c.url) << "request: " << c.request;
 }
 
-TEST(ExtractUrl, HttpBeforeTheTargetStartGivesNoUrl) {
-    // "HTTP" starting before GET+6 would give a negative length; the URL is
-    // empty instead, and nothing is read past the end of the text.
-    const std::vector<std::string> requests = {
-        "GET /HTTP/1.1",                      // HTTP at GET+5
-        "GET HTTP/1.1",                       // HTTP at GET+4
-        "GETHTTP",                            // HTTP at GET+3
-        "GET  HTTP",                          // HTTP at GET+5, target would be empty
-        "HTTP GET /a?request-id=1 HTTP/1.1",  // HTTP before GET
-        "HTTP/1.1 GET",                       // GET among the last four characters
-        "HTTPGET",                            // GET+5 beyond the end
-    };
+TEST(ExtractUrl, TextEndingBeforeTheTargetGivesNoUrl) {
+    // The target would start past the end of the text: nothing is read there.
+    const std::vector<std::string> requests = {"GET",          "GET ",    "GET /",
+                                               "HTTP/1.1 GET", "HTTPGET", "GET  \r\n"};
     for (const std::string& request : requests) EXPECT_EQ(extractUrl(request), "") << "request: " << request;
 }
 
