@@ -32,7 +32,8 @@ bool launchZanfiro(const std::string& userId, std::time_t& lastStartTime) {
     const std::string file = directory + "zanfiro" + platform::executableSuffix();
     const std::string parameters = "-w=" + userId;
 
-    writeLog("exePath: " + file + parameters, 0);
+    // The user id is the page's: one line whatever it holds.
+    writeLog("exePath: " + file + escapeForLog(parameters), 0);
 
     platform::SystemError error;
     if (platform::startProgram(file, parameters, directory, error)) return true;

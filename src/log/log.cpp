@@ -64,6 +64,31 @@ std::string logFilePath() {
     return folder + sep + "zanfiro" + sep + "log" + sep + LOG_FILE_NAME;
 }
 
+std::string escapeForLog(const std::string& text) {
+    static const char HEX[] = "0123456789abcdef";
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (char c : text) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (c == '\\') {
+            escaped += "\\\\";
+        } else if (c == '\r') {
+            escaped += "\\r";
+        } else if (c == '\n') {
+            escaped += "\\n";
+        } else if (c == '\t') {
+            escaped += "\\t";
+        } else if (byte < 0x20 || byte == 0x7f) {
+            escaped += "\\x";
+            escaped += HEX[byte >> 4];
+            escaped += HEX[byte & 0x0F];
+        } else {
+            escaped += c;
+        }
+    }
+    return escaped;
+}
+
 void formatTimestamp(std::string& text) {
     std::tm local{};
     char buffer[25];

@@ -11,6 +11,11 @@ void writeLog(const char* message, int level);
 // The same, with the message formatted as printf does.
 void writeLogf(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
+// Text that came from a client, made fit for one log line: control bytes and
+// the backslash are written as \r, \n, \t, \xHH and \\, so a request
+// cannot forge lines of its own and the escaping can be undone.
+std::string escapeForLog(const std::string& text);
+
 // Replaces text with the local time as "%Y-%m-%d %H:%M:%S".
 void formatTimestamp(std::string& text);
 

@@ -39,7 +39,7 @@ HandledRequest handleRequest(const std::string& request, RequestContext& context
 
     if (params.requestId.empty()) {
         writeLog("[HTTPServer::handleRequest] not HTTP request or valid command:", 1);
-        writeLog(request, 1);
+        writeLog(escapeForLog(request), 1);
         return rejected();
     }
 
@@ -47,7 +47,7 @@ HandledRequest handleRequest(const std::string& request, RequestContext& context
     // name path is echoed back.
     if (!params.callback.empty() && !isValidCallback(params.callback)) {
         writeLog("[HTTPServer::handleRequest] invalid callback name:", 1);
-        writeLog(request, 1);
+        writeLog(escapeForLog(request), 1);
         return rejected();
     }
 

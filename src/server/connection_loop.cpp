@@ -128,7 +128,7 @@ void HttpServer::serveClient(ClientSlot& slot) {
         // rejection and closed.
         writeLogf(1, "xxx: request from %s:%d too long (%lu bytes or more):", slot.peerAddress, slot.peerPort,
                   static_cast<unsigned long>(MAX_REQUEST_BYTES));
-        writeLog(request, 1);
+        writeLog(escapeForLog(request), 1);
         handled = HandledRequest{RequestAction::Answer, rejectionResponse()};
     } else {
         handled = handleRequest(request, requests);
@@ -150,7 +150,7 @@ void HttpServer::answer(const ClientSlot& slot, const HTTPResponse& response) {
     // One send; a client that does not take the whole answer at once has
     // gone or is not reading.
     platform::sendBytes(slot.socket, text.data(), text.size());
-    writeLog("response: " + response.body + "\n", 0);
+    writeLog("response: " + escapeForLog(response.body) + "\n", 0);
 }
 
 void HttpServer::closeClient(ClientSlot& slot) {

@@ -156,6 +156,19 @@ TEST(WriteLog, LongLinesAreCutTo1999Characters) {
     }
 }
 
+TEST(EscapeForLog, OneItemStaysOneLineAndCanBeUndone) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"GET /getAppStatus?request-id=1 HTTP/1.1", "GET /getAppStatus?request-id=1 HTTP/1.1"},
+        {"ciao\n[2026-01-01 00:00:00] FORGED\n", "ciao\\n[2026-01-01 00:00:00] FORGED\\n"},
+        {"a\r\nb\tc", "a\\r\\nb\\tc"},
+        {"back\\slash", "back\\\\slash"},
+        {"\x01\x1b[31m\x7f", "\\x01\\x1b[31m\\x7f"},
+        {"\xc3\xa9t\xc3\xa9 \"q\" %0A", "\xc3\xa9t\xc3\xa9 \"q\" %0A"},  // UTF-8, quotes, escapes as sent
+        {"", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(escapeForLog(c.first), c.second) << c.first;
+}
+
 TEST(FormatTimestamp, LocalTimeZeroPadded) {
     const std::vector<std::pair<std::time_t, std::string>> cases = {
         {1338534307, "2012-06-01 07:05:07"},

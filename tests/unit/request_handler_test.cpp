@@ -59,6 +59,9 @@ TEST_F(RequestHandlerTest, OutcomesOfOrdinaryRequests) {
         // Not the quit word: five of its characters, or not at the start.
         {"_Wr8p", true, REJECTION, NOT_A_REQUEST + "  _Wr8p\n"},
         {" _Wr8p_", true, REJECTION, NOT_A_REQUEST + "   _Wr8p_\n"},
+        // What a client sent is one line of the log, whatever it holds.
+        {"ciao\n[2026-01-01 00:00:00] FORGED\r\n", true, REJECTION,
+         NOT_A_REQUEST + "  ciao\\n[2026-01-01 00:00:00] FORGED\\r\\n\n"},
         // A bare request-id item is no request id.
         {"GET /getAppStatus?request-id&callback=cb HTTP/1.1", true, REJECTION,
          NOT_A_REQUEST + "  GET /getAppStatus?request-id&callback=cb HTTP/1.1\n"},
@@ -75,7 +78,8 @@ TEST_F(RequestHandlerTest, OutcomesOfOrdinaryRequests) {
         {"GET /favicon.ico?request-id=3 HTTP/1.1", false, "", ""},
         {"GET /?request-id=3&callback=cb HTTP/1.1", false, "", ""},
         // A callback that is not a name path is refused.
-        {badCallback, true, REJECTION, BAD_CALLBACK + "  " + badCallback + "\n"},
+        {badCallback, true, REJECTION,
+         BAD_CALLBACK + "  GET /getAppStatus?request-id=1&callback=alert(1)// HTTP/1.1\\r\\n\\r\\n\n"},
         {"GET /startZanfiro?request-id=2&callback=a.b;x&userid=u HTTP/1.1", true, REJECTION,
          BAD_CALLBACK + "  GET /startZanfiro?request-id=2&callback=a.b;x&userid=u HTTP/1.1\n"},
     };
