@@ -29,6 +29,11 @@ ClientSlot* HttpServer::addClient(platform::Socket socket, const char* peerAddre
         slot.peerPort = peerPort;
         slot.keepOpen = keepOpen;
         slot.spare = 0;
+        slot.request.clear();
+        slot.receivedBytes = 0;
+        slot.rawTail.clear();
+        slot.headEnded = false;
+        slot.readable = false;
         ++clientCount;
         return &slot;
     }
@@ -37,6 +42,9 @@ ClientSlot* HttpServer::addClient(platform::Socket socket, const char* peerAddre
 
 void HttpServer::removeClient(ClientSlot* slot) {
     slot->socket = platform::NO_SOCKET;
+    // A request of up to 64 KiB need not stay held by a free slot.
+    std::string().swap(slot->request);
+    slot->receivedBytes = 0;
     clientCount = clientCount - 1;
     if (clientCount < 0) {
         writeLog("xxx: Errore: numero di clients eliminati maggiore di quelli creati.", 0);

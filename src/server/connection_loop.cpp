@@ -43,18 +43,27 @@ void HttpServer::run() {
 void HttpServer::connectionLoop() {
     stopRequested = 0;
     std::time_t sweepMark = platform::currentTime();
-    bool readable[MAX_CLIENTS] = {};
 
     for (;;) {
         // The listener goes in even when open failed: the wait then fails on
-        // it and the process ends through esci.
+        // it and the process ends through esci. It stays out while accepts
+        // pause for want of descriptors.
         WaitList waiting;
-        waiting.add(listenSocket, nullptr);
-        for (ClientSlot& slot : clients)
-            if (slot.socket >= 0) waiting.add(slot.socket, &slot);
+        long waitMs = LOOP_WAIT_MS;
+        const std::int64_t pauseLeft = listenerPausedUntil - platform::monotonicMilliseconds();
+        if (pauseLeft > 0) {
+            waitMs = static_cast<long>(pauseLeft);
+        } else {
+            waiting.add(listenSocket, nullptr);
+        }
+        for (ClientSlot& slot : clients) {
+            if (slot.socket < 0) continue;
+            waiting.add(slot.socket, &slot);
+            // An incomplete request is watched every second for its limit.
+            if (slot.receivedBytes > 0 && waitMs > INCOMPLETE_CHECK_MS) waitMs = INCOMPLETE_CHECK_MS;
+        }
 
-        const platform::WaitResult wait =
-            platform::waitReadable(waiting.entries, waiting.count, LOOP_WAIT_MS);
+        const platform::WaitResult wait = platform::waitReadable(waiting.entries, waiting.count, waitMs);
         if (wait.status == platform::WaitStatus::Failed) {
             writeLog("xxx: Errore nel select:", 1);
             writeLog(wait.error.text, 2);
@@ -67,10 +76,15 @@ void HttpServer::connectionLoop() {
             continue;
         }
 
-        for (bool& flag : readable) flag = false;
-        for (std::size_t i = 1; i < waiting.count; ++i)
-            readable[waiting.slotOf[i]->index] = waiting.entries[i].readable;
-        if (waiting.entries[0].readable) acceptClient();
+        bool listenerReady = false;
+        for (std::size_t i = 0; i < waiting.count; ++i) {
+            if (waiting.slotOf[i]) {
+                waiting.slotOf[i]->readable = waiting.entries[i].readable;
+            } else {
+                listenerReady = waiting.entries[i].readable;
+            }
+        }
+        if (listenerReady) acceptClient();
 
         const std::time_t now = platform::currentTime();
         const bool sweep = std::difftime(now, sweepMark) > SWEEP_INTERVAL_SECONDS;
@@ -78,10 +92,13 @@ void HttpServer::connectionLoop() {
 
         for (ClientSlot& slot : clients) {
             if (slot.socket < 0) continue;
-            if (readable[slot.index]) {
+            if (slot.readable) {
                 serveClient(slot);
-            } else if (sweep && slot.keepOpen == 0 &&
-                       std::difftime(sweepMark, slot.connectTime) > IDLE_LIMIT_SECONDS) {
+            } else if (slot.receivedBytes > 0
+                           ? std::difftime(now, slot.connectTime) > INCOMPLETE_LIMIT_SECONDS
+                           : sweep && slot.keepOpen == 0 &&
+                                 std::difftime(sweepMark, slot.connectTime) > IDLE_LIMIT_SECONDS) {
+                // Silent too long, or trickling a request that never ends.
                 writeLogf(2, "Disconnect Forced %s:%d\n", slot.peerAddress, slot.peerPort);
                 closeClient(slot);
             }
@@ -94,12 +111,21 @@ void HttpServer::acceptClient() {
     if (accepted.status != platform::IoStatus::Ok) {
         writeLogf(0, "xxx- Errore nell'accept. %s - errno: %d\n", accepted.error.text.c_str(),
                   accepted.error.number);
+        // The pending connection stays pending and the listener readable:
+        // rest it a little instead of failing again at full speed.
+        if (accepted.error.kind == platform::ErrorKind::NoDescriptors)
+            listenerPausedUntil = platform::monotonicMilliseconds() + ACCEPT_PAUSE_MS;
         return;
     }
 
     const std::string address = dottedAddress(accepted.peer.address);
     const std::string peerText = address + ":" + std::to_string(accepted.peer.port);
-    if (!addClient(accepted.socket, address.c_str(), accepted.peer.port, 0)) {
+    ClientSlot* slot = addClient(accepted.socket, address.c_str(), accepted.peer.port, 0);
+    // A full table must not lock pages out: a client that has not sent a
+    // whole request gives its slot to the newcomer.
+    if (!slot && evictWaitingClient())
+        slot = addClient(accepted.socket, address.c_str(), accepted.peer.port, 0);
+    if (!slot) {
         writeLogf(1, "xxx: Connessione con %s non accettata (client %d/%d).\n", peerText.c_str(), clientCount,
                   MAX_CLIENTS);
         platform::closeSocket(accepted.socket);
@@ -108,30 +134,69 @@ void HttpServer::acceptClient() {
     writeLogf(0, "Conn. %s", peerText.c_str());
 }
 
-void HttpServer::serveClient(ClientSlot& slot) {
-    std::string request;
-    const long received = readClientData(slot, request);
-    if (received == 0) {
-        writeLogf(2, "Client %s:%d auto-disconnected\n", slot.peerAddress, slot.peerPort);
-        closeClient(slot);
-        return;
+bool HttpServer::evictWaitingClient() {
+    // Every request that is whole is answered and closed in the pass that
+    // completes it, so a slot that stays open is waiting for one.
+    ClientSlot* oldest = nullptr;
+    for (ClientSlot& slot : clients) {
+        if (slot.socket < 0 || slot.keepOpen != 0) continue;
+        if (!oldest || slot.connectTime < oldest->connectTime) oldest = &slot;
     }
-    if (received < 0) {
-        writeLogf(2, "General error on reading %s:%d\n", slot.peerAddress, slot.peerPort);
-        closeClient(slot);
-        return;
-    }
+    if (!oldest) return false;
+    writeLogf(2, "Disconnect Forced %s:%d\n", oldest->peerAddress, oldest->peerPort);
+    closeClient(*oldest);
+    return true;
+}
 
+namespace {
+
+// "GET" or the start of it: a request line that may still be on its way.
+bool mayBeginHttpRequest(const std::string& text) {
+    const std::size_t n = text.size() < 3 ? text.size() : 3;
+    return n > 0 && text.compare(0, n, "GET", n) == 0;
+}
+
+}  // namespace
+
+void HttpServer::serveClient(ClientSlot& slot) {
+    switch (readClientData(slot)) {
+        case ReadOutcome::Failed:
+            writeLogf(2, "General error on reading %s:%d\n", slot.peerAddress, slot.peerPort);
+            closeClient(slot);
+            return;
+        case ReadOutcome::Closed:
+            // A request that was on its way is complete once the client closes.
+            if (slot.receivedBytes > 0) break;
+            writeLogf(2, "Client %s:%d auto-disconnected\n", slot.peerAddress, slot.peerPort);
+            closeClient(slot);
+            return;
+        case ReadOutcome::Nothing:
+            if (slot.receivedBytes > 0) return;  // still waiting for the rest
+            writeLogf(2, "General error on reading %s:%d\n", slot.peerAddress, slot.peerPort);
+            closeClient(slot);
+            return;
+        case ReadOutcome::Data:
+            // TCP may split a request anywhere: one that began like HTTP waits
+            // for the blank line that ends its head.
+            if (mayBeginHttpRequest(slot.request) && !slot.headEnded &&
+                slot.receivedBytes < MAX_REQUEST_BYTES)
+                return;
+            break;
+    }
+    handleAndClose(slot);
+}
+
+void HttpServer::handleAndClose(ClientSlot& slot) {
     HandledRequest handled;
-    if (static_cast<std::size_t>(received) >= MAX_REQUEST_BYTES) {
+    if (slot.receivedBytes >= MAX_REQUEST_BYTES) {
         // Nothing more is read from this client: it is answered with the
         // rejection and closed.
         writeLogf(1, "xxx: request from %s:%d too long (%lu bytes or more):", slot.peerAddress, slot.peerPort,
                   static_cast<unsigned long>(MAX_REQUEST_BYTES));
-        writeLog(escapeForLog(request), 1);
+        writeLog(escapeForLog(slot.request), 1);
         handled = HandledRequest{RequestAction::Answer, rejectionResponse()};
     } else {
-        handled = handleRequest(request, requests);
+        handled = handleRequest(slot.request, requests);
     }
 
     if (handled.action != RequestAction::NoAnswer) answer(slot, handled.answer);
@@ -158,24 +223,30 @@ void HttpServer::closeClient(ClientSlot& slot) {
     removeClient(&slot);
 }
 
-long HttpServer::readClientData(ClientSlot& slot, std::string& request) {
+HttpServer::ReadOutcome HttpServer::readClientData(ClientSlot& slot) {
     char buffer[READ_CHUNK_BYTES];
-    long total = 0;
-    for (;;) {
+    bool gotData = false;
+    while (slot.receivedBytes < MAX_REQUEST_BYTES) {
         const platform::IoResult read = platform::receiveBytes(slot.socket, buffer, sizeof buffer);
-        if (read.status != platform::IoStatus::Ok) {
-            // After at least one full chunk, nothing pending or the client's
-            // close means the request was a whole number of chunks: it has
-            // ended, it did not fail.
-            if (total > 0 && read.status != platform::IoStatus::Failed) return total;
-            return read.status == platform::IoStatus::Closed ? 0 : -1;
+        if (read.status == platform::IoStatus::Failed) return ReadOutcome::Failed;
+        if (read.status == platform::IoStatus::Closed) return ReadOutcome::Closed;
+        if (read.status == platform::IoStatus::WouldBlock) break;
+
+        slot.receivedBytes += read.count;
+        gotData = true;
+        // The head's end is looked for in the raw bytes: a NUL ends the text
+        // that is handled, but must not hide the blank line.
+        if (!slot.headEnded) {
+            std::string window = slot.rawTail;
+            window.append(buffer, read.count);
+            slot.headEnded = window.find("\r\n\r\n") != std::string::npos;
+            slot.rawTail = window.substr(window.size() > 3 ? window.size() - 3 : 0);
         }
-        total += static_cast<long>(read.count);
         // A NUL byte ends what is taken from the chunk.
         const void* nul = std::memchr(buffer, '\0', read.count);
-        request.append(buffer,
-                       nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - buffer) : read.count);
-        if (static_cast<std::size_t>(total) >= MAX_REQUEST_BYTES) return total;
-        if (read.count != sizeof buffer) return total;
+        slot.request.append(
+            buffer, nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - buffer) : read.count);
+        if (read.count != sizeof buffer) break;
     }
+    return gotData ? ReadOutcome::Data : ReadOutcome::Nothing;
 }

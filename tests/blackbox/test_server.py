@@ -212,23 +212,27 @@ class MisbehavingClientsTest(LauncherTestCase):
             s.close()
         self.assert_still_serving()
 
-    def test_64th_connection_is_refused_and_the_other_63_are_served(self):
+    def test_64th_connection_takes_the_slot_of_the_longest_waiting_client(self):
+        # 63 silent connections must not lock pages out: the newcomer is
+        # served, the oldest silent one gives way, the other 62 are served.
         clients = []
         try:
             for _ in range(63):
                 clients.append(connect())
             got_all = wait_until(lambda: self.target.read_log().count("Conn. ") >= 63, 10)
             self.assertTrue(got_all, self.target.read_log())
+            oldest_port = clients[0].getsockname()[1]
 
-            extra = connect()
-            extra_port = extra.getsockname()[1]
-            with extra:
-                self.assertEqual(read_to_end(extra), b"")
-            self.wait_for_log(1, "xxx: Connessione con 127.0.0.1:%d non accettata (client 63/63)." % extra_port)
+            with connect() as page:
+                page.sendall(get("getAppStatus?request-id=17&callback=cb1"))
+                self.assertEqual(read_to_end(page), jsonp_answer(STATUS_BODY))
+            self.wait_for_log(2, "Disconnect Forced 127.0.0.1:%d" % oldest_port)
+            self.assertNotIn("non accettata", self.target.read_log())
 
-            for s in clients:
+            self.assertEqual(read_to_end(clients[0]), b"")
+            for s in clients[1:]:
                 s.sendall(get("getAppStatus?request-id=17&callback=cb1"))
-            for s in clients:
+            for s in clients[1:]:
                 self.assertEqual(read_to_end(s), jsonp_answer(STATUS_BODY))
         finally:
             for s in clients:

@@ -177,6 +177,10 @@ bool localTime(std::time_t when, std::tm& local) {
     return true;
 }
 
+std::int64_t monotonicMilliseconds() {
+    return state().monotonicMs;
+}
+
 void sleepMilliseconds(unsigned milliseconds) {
     state().sleeps.push_back(milliseconds);
 }

@@ -3,6 +3,7 @@
 // written next to it. reset() restores the defaults and clears the records.
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <functional>
 #include <map>
@@ -72,6 +73,7 @@ struct Platform {
     // --- clock -----------------------------------------------------------
     std::time_t now = 1338534307;  // 2012-06-01 07:05:07 UTC
     std::vector<unsigned> sleeps;  // every sleepMilliseconds, in order; none really sleeps
+    std::int64_t monotonicMs = 1000000;  // monotonicMilliseconds()
 
     // --- process ---------------------------------------------------------
     std::function<int(void (*)())> startThread;  // default: records, returns 0

@@ -14,6 +14,12 @@ bool localTime(std::time_t when, std::tm& local) {
     return ::localtime_r(&when, &local) != nullptr;
 }
 
+std::int64_t monotonicMilliseconds() {
+    struct timespec now;
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
 void sleepMilliseconds(unsigned milliseconds) {
     struct timespec remaining;
     remaining.tv_sec = static_cast<time_t>(milliseconds / 1000);

@@ -13,6 +13,10 @@ bool localTime(std::time_t when, std::tm& local) {
     return localtime_s(&local, &when) == 0;
 }
 
+std::int64_t monotonicMilliseconds() {
+    return static_cast<std::int64_t>(GetTickCount64());
+}
+
 void sleepMilliseconds(unsigned milliseconds) {
     Sleep(milliseconds);
 }

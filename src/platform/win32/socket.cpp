@@ -219,6 +219,12 @@ void closeSocket(Socket s) {
 WaitResult waitReadable(WatchedSocket* sockets, std::size_t count, long timeoutMs) {
     static_assert(FD_SETSIZE >= 64, "fd_set must hold the listener and every client");
     WaitResult result;
+    if (count == 0) {
+        // select refuses empty sets; waiting on nothing is a pause.
+        Sleep(timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
+        result.status = WaitStatus::TimedOut;
+        return result;
+    }
     fd_set readable;
     FD_ZERO(&readable);
     if (count > FD_SETSIZE) {
