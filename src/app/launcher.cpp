@@ -18,11 +18,11 @@ int launcherMain(const std::vector<std::string>& arguments) {
     // Stop command: the first argument equal to "-kill" (index 0 included)
     // decides; nothing else on the command line is looked at.
     for (const std::string& argument : arguments) {
-        if (argument == STOP_ARGUMENT) return sendControlMessage(QUIT_WORD);
+        if (argument == STOP_ARGUMENT) return sendControlMessage(QUIT_WORD, ExpectedReply::Any);
     }
 
-    // Single instance: anything that answers on the port counts as running.
-    if (sendControlMessage(PROBE_TEXT) >= 0) {
+    // Single instance: only the launcher's own answer to the probe counts.
+    if (sendControlMessage(PROBE_TEXT, ExpectedReply::LauncherRejection) >= 0) {
         writeLog("Laucher already started", 0);
         return 0;
     }

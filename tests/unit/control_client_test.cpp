@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -48,7 +49,7 @@ TEST_F(ControlClient, OneExchangeWithTheLauncherPort) {
         fake::state().closed.clear();
         const Socket s = fake::state().nextSocket;
 
-        EXPECT_EQ(sendControlMessage(text), 0);
+        EXPECT_EQ(sendControlMessage(text, ExpectedReply::Any), 0);
 
         EXPECT_EQ(peer.address, platform::LOOPBACK_ADDRESS);
         EXPECT_EQ(peer.port, LAUNCHER_PORT);
@@ -69,7 +70,7 @@ TEST_F(ControlClient, OneExchangeWithTheLauncherPort) {
 
 TEST_F(ControlClient, OrderlyCloseCountsAsAnAnswer) {
     // The default fake peer closes without a byte.
-    EXPECT_EQ(sendControlMessage(PROBE_TEXT), 0);
+    EXPECT_EQ(sendControlMessage(QUIT_WORD, ExpectedReply::Any), 0);
     EXPECT_EQ(fake::state().closed.size(), 1u);
     EXPECT_TRUE(logLines().empty());
 }
@@ -107,10 +108,65 @@ TEST_F(ControlClient, ExchangeFailuresAreLoggedAndGiveMinusOne) {
             return c.failing == ReceiveTimesOut ? fake::wouldBlock() : fake::peerClosed();
         };
 
-        EXPECT_EQ(sendControlMessage(QUIT_WORD), -1);
+        EXPECT_EQ(sendControlMessage(QUIT_WORD, ExpectedReply::Any), -1);
         EXPECT_EQ(logLines(), std::vector<std::string>{c.line});
         EXPECT_EQ(sends, c.sends);
         EXPECT_EQ(receives, c.receives);
+        EXPECT_EQ(fake::state().closed, std::vector<Socket>{100});
+    }
+}
+
+TEST_F(ControlClient, OnlyTheLaunchersOwnRejectionAnswersTheProbe) {
+    struct Case {
+        const char* name;
+        std::vector<platform::IoResult> replies;  // "" chunks: see pieces
+        std::vector<std::string> pieces;
+        int result;
+        std::vector<std::string> log;
+    };
+    const std::string rejection = "HTTP/1.0 400 Bad Request\r\nContent-Length: 0\r\n\r\n";
+    const platform::IoResult data = fake::transferred(0);  // filled from pieces
+    const std::vector<Case> cases = {
+        {"the launcher's answer", {data}, {rejection}, 0, {}},
+        {"the same in pieces", {data, data, data}, {"HTTP/1.0 4", "00 Bad Req", "uest\r\nContent"}, 0, {}},
+        {"another web server",
+         {data},
+         {"HTTP/1.1 200 OK\r\n\r\nhello"},
+         -1,
+         {"0|recv error: the answer is not a launcher's"}},
+        {"a close without a word",
+         {fake::peerClosed()},
+         {},
+         -1,
+         {"0|recv error: the answer is not a launcher's"}},
+        {"half the status line, then a close",
+         {data, fake::peerClosed()},
+         {"HTTP/1.0 400"},
+         -1,
+         {"0|recv error: the answer is not a launcher's"}},
+        {"half the status line, then nothing in time",
+         {data, fake::wouldBlock()},
+         {"HTTP/1.0 400"},
+         -1,
+         {"0|recv error"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake::reset();
+        pointLogHere();
+        std::filesystem::remove(logPath());
+        std::size_t next = 0, piece = 0;
+        fake::state().receiveBytes = [&](Socket, char* buffer, std::size_t size) {
+            if (next >= c.replies.size()) return fake::wouldBlock();
+            platform::IoResult reply = c.replies[next++];
+            if (reply.status != platform::IoStatus::Ok) return reply;
+            const std::string& text = c.pieces[piece++];
+            const std::size_t n = std::min(size, text.size());
+            std::memcpy(buffer, text.data(), n);
+            return fake::transferred(n);
+        };
+        EXPECT_EQ(sendControlMessage(PROBE_TEXT, ExpectedReply::LauncherRejection), c.result);
+        EXPECT_EQ(logLines(), c.log);
         EXPECT_EQ(fake::state().closed, std::vector<Socket>{100});
     }
 }
@@ -139,7 +195,8 @@ TEST_F(ControlClientDeathTest, StartUpFailuresEndTheProcessWithOne) {
         pointLogHere();
         std::filesystem::remove(logPath());
         c.arrange();
-        EXPECT_EXIT(sendControlMessage(PROBE_TEXT), ::testing::ExitedWithCode(1), "");
+        EXPECT_EXIT(sendControlMessage(PROBE_TEXT, ExpectedReply::LauncherRejection),
+                    ::testing::ExitedWithCode(1), "");
         EXPECT_EQ(logLines(), std::vector<std::string>{c.line});
     }
 }

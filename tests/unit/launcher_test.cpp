@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -23,6 +24,17 @@ protected:
         std::filesystem::create_directories(appData + "/zanfiro/log");
         std::ofstream(logPath()) << "previous run\n";
         std::ofstream(logPath() + ".1") << "older run\n";
+        launcherAnswers();
+    }
+
+    // A launcher serves on the port: it answers the probe with its rejection.
+    static void launcherAnswers() {
+        fake::state().receiveBytes = [](Socket, char* buffer, std::size_t size) {
+            const std::string rejection = "HTTP/1.0 400 Bad Request\r\nContent-Length: 0\r\n\r\n";
+            const std::size_t n = std::min(size, rejection.size());
+            rejection.copy(buffer, n);
+            return fake::transferred(n);
+        };
     }
 
     // Nobody serves on the port.
@@ -65,8 +77,8 @@ TEST_F(Launcher, OnlyAnExactStopArgumentSendsTheQuitWord) {
         SCOPED_TRACE(shown);
         fake::reset();
         pointLogHere();
+        launcherAnswers();
 
-        // The default fake peer answers, so a probe finds a running instance.
         EXPECT_EQ(launcherMain(c.arguments), 0);
 
         // One exchange only, with the quit word or the probe.
