@@ -1,5 +1,6 @@
 #include "log/log.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
@@ -18,6 +19,20 @@ const char* const LOG_FILE_NAME = "zanfiroWebLauncher.log";
 
 // Keeps two threads that both find the log full from rotating it twice.
 std::mutex rotationMutex;
+
+// Whether the last line failed to reach the file. Both threads share it, so
+// a log that cannot be written is noted once, not once per line, and its
+// return once: an output nobody reads must never fill up with notes.
+std::atomic<bool> logFailing{false};
+
+void noteFailure(const std::string& note) {
+    if (!logFailing.exchange(true)) platform::writeStandardOutput(note);
+}
+
+void noteSuccess(const std::string& path) {
+    if (logFailing.load(std::memory_order_relaxed) && logFailing.exchange(false))
+        platform::writeStandardOutput("log written again (" + path + ")\n");
+}
 
 bool openForAppend(platform::AppendFile& file, const std::string& path) {
     if (path.empty()) return false;
@@ -132,11 +147,15 @@ void writeLog(const char* message, int level) {
         opened = openForAppend(file, path);
     }
     if (!opened) {
-        std::printf("%s", ("error in fopen(" + path + ")\n").c_str());
-        std::fflush(stdout);
+        noteFailure("error in fopen(" + path + ")\n");
         return;
     }
-    file.write(line);
+    // A full disk takes part of the line, or none of it.
+    if (!file.write(line)) {
+        noteFailure("error in write(" + path + ")\n");
+        return;
+    }
+    noteSuccess(path);
 }
 
 void writeLog(const std::string& message, int level) {

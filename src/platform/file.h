@@ -31,4 +31,9 @@ private:
     std::int64_t size_ = -1;
 };
 
+// Writes a short note to the standard output without waiting on it: when the
+// output cannot take it now (a pipe nobody reads), or is gone, the note is
+// dropped. Never raises a signal.
+void writeStandardOutput(const std::string& text);
+
 }  // namespace platform

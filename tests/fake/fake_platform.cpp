@@ -159,6 +159,11 @@ bool AppendFile::write(const std::string& text) {
     return std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0;
 }
 
+void writeStandardOutput(const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
 void AppendFile::close() {
     if (handle_ == CLOSED) return;
     std::fclose(reinterpret_cast<std::FILE*>(handle_));

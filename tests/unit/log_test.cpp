@@ -74,21 +74,46 @@ TEST(WriteLog, AppendsAndRecreatesTheFileAndItsFolder) {
     EXPECT_EQ(log.contents(), "  four\n");
 }
 
-TEST(WriteLog, UnopenableFileGivesANoteOnStandardOutput) {
+// Whether the log works is process-wide state: a test of the notes starts
+// from a log that works.
+void settleOnAWorkingLog(const TempLog& log) {
+    testing::internal::CaptureStdout();
+    writeLog("settle", 1);
+    testing::internal::GetCapturedStdout();
+    fs::remove_all(log.root + "/zanfiro");
+}
+
+TEST(WriteLog, UnopenableFileIsNotedOnceAndItsReturnOnce) {
     TempLog log;
+    settleOnAWorkingLog(log);
     // A plain file where the log folder should be: the folder cannot be made.
     writeFile(log.root + "/zanfiro", "not a folder");
 
     testing::internal::CaptureStdout();
-    writeLog("lost", 0);
-    const std::string note = testing::internal::GetCapturedStdout();
-
-    EXPECT_EQ(note, "error in fopen(" + log.path + ")\n");
+    for (int i = 0; i < 5; ++i) writeLog("lost", 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "error in fopen(" + log.path + ")\n");
     EXPECT_EQ(readFile(log.root + "/zanfiro"), "not a folder");
+
+    fs::remove(log.root + "/zanfiro");
+    testing::internal::CaptureStdout();
+    for (int i = 0; i < 5; ++i) writeLog("back", 1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "log written again (" + log.path + ")\n");
+    EXPECT_EQ(log.contents(), "  back\n  back\n  back\n  back\n  back\n");
+}
+
+TEST(WriteLog, FailedWriteIsNotedLikeAFailedOpen) {
+    TempLog log;
+    settleOnAWorkingLog(log);
+    fake::state().appendWritesFail = true;  // a full disk
+    testing::internal::CaptureStdout();
+    writeLog("lost", 0);
+    writeLog("lost", 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "error in write(" + log.path + ")\n");
 }
 
 TEST(WriteLog, FailedFolderLookupTouchesNothingAndIsRetried) {
     TempLog log;
+    settleOnAWorkingLog(log);
     fake::state().userDataFolder.reset();
 
     testing::internal::CaptureStdout();

@@ -2,6 +2,7 @@
 #include "platform/file.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,6 +33,18 @@ bool AppendFile::write(const std::string& text) {
         done += static_cast<std::size_t>(written);
     }
     return true;
+}
+
+void writeStandardOutput(const std::string& text) {
+    // A pipe that reports room takes a write of up to PIPE_BUF bytes whole
+    // without blocking; the notes are far shorter.
+    pollfd output{STDOUT_FILENO, POLLOUT, 0};
+    if (::poll(&output, 1, 0) != 1 || !(output.revents & POLLOUT)) return;
+    // SIGPIPE is ignored by the process; a reader that has gone gives EPIPE.
+    ssize_t written;
+    do {
+        written = ::write(STDOUT_FILENO, text.data(), text.size());
+    } while (written < 0 && errno == EINTR);
 }
 
 void AppendFile::close() {

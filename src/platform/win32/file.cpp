@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <cstdio>
+
 namespace platform {
 
 bool AppendFile::open(const std::string& path) {
@@ -31,6 +33,13 @@ bool AppendFile::write(const std::string& text) {
     const BOOL ok = WriteFile(reinterpret_cast<HANDLE>(handle_), lines.data(),
                               static_cast<DWORD>(lines.size()), &written, nullptr);
     return ok && written == lines.size();
+}
+
+void writeStandardOutput(const std::string& text) {
+    // A program of the graphical subsystem usually has no standard output;
+    // when a parent gave it one, the C runtime's stream is it.
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
 }
 
 void AppendFile::close() {
