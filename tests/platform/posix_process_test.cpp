@@ -236,4 +236,30 @@ TEST(StopSignals, EndTheMainThreadsWaitNotTheServerThread) {
     }
 }
 
+// The process ends while its other thread may be writing the log: ending it
+// must not run exit handlers or destroy static objects under that thread.
+const char* exitMarker = nullptr;
+
+struct DestroyedAtExit {
+    ~DestroyedAtExit() {
+        if (exitMarker) std::ofstream(exitMarker) << "destroyed";
+    }
+};
+
+TEST(ExitProcess, EndsWithTheCodeAndRunsNoExitHandlers) {
+    const std::string marker = fs::temp_directory_path() / ("zwl-exit-" + std::to_string(getpid()));
+    fs::remove(marker);
+    auto endFromHere = [&marker] {
+        exitMarker = marker.c_str();
+        static DestroyedAtExit object;
+        std::atexit([] { std::ofstream(exitMarker) << "handler"; });
+        std::thread busy([] { std::this_thread::sleep_for(std::chrono::seconds(5)); });
+        busy.detach();
+        platform::exitProcess(3);
+    };
+    EXPECT_EXIT(endFromHere(), ::testing::ExitedWithCode(3), "");
+    EXPECT_FALSE(fs::exists(marker)) << "an exit handler or a destructor ran";
+    fs::remove(marker);
+}
+
 }  // namespace

@@ -125,7 +125,11 @@ int waitForStopRequest() {
 }
 
 void exitProcess(int code) {
-    std::exit(code);
+    // Not exit(): the other thread may be writing the log or waiting for a
+    // child, and static objects must not be destroyed under it. Every log
+    // line is closed already; only the C streams are flushed.
+    std::fflush(nullptr);
+    std::_Exit(code);
 }
 
 bool startProgram(const std::string& file, const std::string& argument, const std::string& directory,

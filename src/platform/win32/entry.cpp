@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/launcher.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -43,5 +44,7 @@ std::vector<std::string> commandLineArguments() {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    return launcherMain(commandLineArguments());
+    // Ended here rather than by returning: returning would destroy static
+    // objects while the server thread may still use them.
+    platform::exitProcess(launcherMain(commandLineArguments()));
 }

@@ -8,6 +8,7 @@
 #include <shellapi.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 
 #include "platform/win32/argument_quoting.h"
@@ -75,7 +76,11 @@ int waitForStopRequest() {
 }
 
 void exitProcess(int code) {
-    std::exit(code);
+    // Not exit(): the other thread may be writing the log, and static
+    // objects must not be destroyed under it. Every log line is closed
+    // already; only the C streams are flushed.
+    std::fflush(nullptr);
+    std::_Exit(code);
 }
 
 bool startProgram(const std::string& file, const std::string& argument, const std::string& directory,
