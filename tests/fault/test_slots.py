@@ -130,18 +130,28 @@ class DescriptorExhaustionTest(FaultTestCase):
         self.launcher = process
         self.assertTrue(wait_until(lambda: asked_right(1, timeout=1), START_TIMEOUT), self.target.read_log())
 
-        # More connections than descriptors: the last ones wait in the
-        # listener's queue, which stays readable.
+        # Connections until the launcher holds every descriptor it may open,
+        # then two more that wait in the listener's queue, which then stays
+        # readable.
         held = []
-        for _ in range(limit + 4):
-            try:
-                s = socket.create_connection(("127.0.0.1", 5560), timeout=0.5)
-            except OSError:
+        queued = 0
+        for _ in range(limit + 10):
+            if queued >= 2:
                 break
+            full = descriptor_count(process.pid) >= limit
+            try:
+                s = socket.create_connection(("127.0.0.1", 5560), timeout=2)
+            except OSError:
+                continue
             held.append(s)
             self.addCleanup(s.close)
-        self.assertTrue(wait_until(lambda: descriptor_count(process.pid) >= limit, 5),
-                        "the launcher never ran out of descriptors")
+            if full:
+                queued += 1
+            else:
+                # Let the launcher take it before the count is read again.
+                wait_until(lambda: descriptor_count(process.pid) >= min(limit, 4 + len(held)), 1)
+        self.assertEqual(queued, 2, "the launcher never ran out of descriptors: %d held, %d connections"
+                         % (descriptor_count(process.pid), len(held)))
         time.sleep(0.5)
 
         ticks_before = cpu_ticks(process.pid)
