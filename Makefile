@@ -4,10 +4,11 @@
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD ?= build
 ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
 WIN_BUILD ?= build-win
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all build run test deps unit-asan windows install clean
+.PHONY: all build run test deps unit-asan unit-tsan windows install clean
 
 all: build
 
@@ -27,6 +28,13 @@ unit-asan:
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest -L unit --output-on-failure -j $(JOBS)
 
+# The unit and platform tests under ThreadSanitizer: the server thread and the
+# main thread share the log. A reported race fails the test that ran into it.
+unit-tsan:
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DZWL_TSAN=ON
+	cmake --build $(TSAN_BUILD) -j $(JOBS)
+	cd $(TSAN_BUILD) && TSAN_OPTIONS="halt_on_error=1 exitcode=66 $(TSAN_OPTIONS)" ctest -L unit --output-on-failure -j $(JOBS)
+
 # The Windows program, cross-built with mingw-w64: $(WIN_BUILD)/zanfiroWebLauncher.exe
 # (with the helper programs its Wine tests use).
 windows:
@@ -35,11 +43,11 @@ windows:
 
 # One ctest run covers the Linux build and the Windows build under Wine.
 test: WINDOWS_TEST_FLAGS = -DZWL_WINDOWS_EXE=$(abspath $(WIN_BUILD))/zanfiroWebLauncher.exe
-test: deps unit-asan windows build
+test: deps unit-asan unit-tsan windows build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 install: build
 	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(WIN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(WIN_BUILD)

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -217,20 +218,22 @@ TEST(StopSignals, EndTheMainThreadsWaitNotTheServerThread) {
         EXPECT_EXIT(
             {
                 static int signalToSend;
-                static volatile sig_atomic_t threadHadThemBlocked = 0;
+                // The thread's result reaches the main thread through a signal,
+                // which orders nothing between threads: an atomic carries it.
+                static std::atomic<bool> threadHadThemBlocked{false};
                 signalToSend = stopSignal;
                 const int error = platform::startThread([] {
                     sigset_t mask;
                     pthread_sigmask(SIG_SETMASK, nullptr, &mask);
-                    threadHadThemBlocked = sigismember(&mask, SIGTERM) && sigismember(&mask, SIGINT) &&
-                                           sigismember(&mask, SIGHUP);
+                    threadHadThemBlocked.store(sigismember(&mask, SIGTERM) && sigismember(&mask, SIGINT) &&
+                                               sigismember(&mask, SIGHUP));
                     // A signal to the whole process, as systemd or a terminal sends it.
                     kill(getpid(), signalToSend);
                     for (;;) pause();
                 });
                 if (error != 0) std::_Exit(3);
                 const int code = platform::waitForStopRequest();
-                std::_Exit(code == 0 && threadHadThemBlocked ? 42 : 4);
+                std::_Exit(code == 0 && threadHadThemBlocked.load() ? 42 : 4);
             },
             ::testing::ExitedWithCode(42), "");
     }
