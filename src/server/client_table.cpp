@@ -34,6 +34,7 @@ ClientSlot* HttpServer::addClient(platform::Socket socket, const char* peerAddre
         slot.rawTail.clear();
         slot.headEnded = false;
         slot.readable = false;
+        slot.acceptOrder = ++accepts;
         ++clientCount;
         return &slot;
     }

@@ -140,7 +140,9 @@ bool HttpServer::evictWaitingClient() {
     ClientSlot* oldest = nullptr;
     for (ClientSlot& slot : clients) {
         if (slot.socket < 0 || slot.keepOpen != 0) continue;
-        if (!oldest || slot.connectTime < oldest->connectTime) oldest = &slot;
+        // The order of the accepts, not the clock's whole seconds: a page
+        // that came after a burst must not lose a tie to it.
+        if (!oldest || slot.acceptOrder < oldest->acceptOrder) oldest = &slot;
     }
     if (!oldest) return false;
     writeLogf(2, "Disconnect Forced %s:%d\n", oldest->peerAddress, oldest->peerPort);

@@ -31,7 +31,8 @@ struct ClientSlot {
     std::size_t receivedBytes = 0;
     std::string rawTail;
     bool headEnded = false;
-    bool readable = false;  // found readable by this pass's wait
+    bool readable = false;          // found readable by this pass's wait
+    std::uint64_t acceptOrder = 0;  // which accept of the process took it
 };
 
 class HttpServer {
@@ -81,6 +82,7 @@ private:
     // Closes the client's socket and frees its slot.
     void closeClient(ClientSlot& slot);
 
+    std::uint64_t accepts = 0;  // connections taken so far
     // Until then the listener stays out of the wait (monotonic
     // milliseconds): the process has no descriptor left for a new client.
     std::int64_t listenerPausedUntil = 0;

@@ -253,6 +253,25 @@ TEST_F(Loop, FullTableGivesTheSlotOfTheLongestWaitingClientToTheNewcomer) {
     EXPECT_EQ(contents.find("non accettata"), std::string::npos);
 }
 
+TEST_F(Loop, TheLongestWaitingClientIsTheEarliestAcceptedNotTheLowestSlot) {
+    // 200 is answered and frees slot 0, which the later 202 takes; all in the
+    // same clock second. With the table full, 201 (slot 1) is the one to go.
+    connection(200, 40000);
+    connection(201, 40001);
+    incoming[200] = {bytes(STATUS_REQUEST)};
+    script = {acceptStep(), acceptStep(), {0, {200}}};
+    for (int i = 2; i < 65; ++i) {
+        connection(200 + i, 40000 + i);
+        script.push_back(acceptStep());
+    }
+    server.connectionLoop();
+
+    EXPECT_EQ(fake::state().closed, (std::vector<Socket>{200, 201}));
+    EXPECT_EQ(server.clients[0].socket, 202);
+    EXPECT_EQ(server.clients[1].socket, 264);
+    EXPECT_NE(log.contents().find("    Disconnect Forced 127.0.0.1:40001\n"), std::string::npos);
+}
+
 TEST_F(Loop, FullTableOfClientsKeptOpenRefusesTheNewcomer) {
     for (int i = 0; i < 64; ++i) {
         connection(200 + i, 40000 + i);
