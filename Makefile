@@ -21,6 +21,7 @@ run: build
 
 deps:
 	./tools/install-deps.sh
+	cd tests/browser && npm ci --no-audit --no-fund
 
 # Unit tests under AddressSanitizer and UndefinedBehaviorSanitizer.
 unit-asan:

@@ -9,7 +9,10 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 # the Windows build
   wine wine64                                         # runs the Windows build
   systemd                                             # systemd-analyze checks the user unit
+  chromium nodejs openssl                             # the browser tests
 )
+# npm comes with some builds of nodejs; Debian's own nodejs needs the package.
+command -v npm >/dev/null 2>&1 || packages+=(npm)
 
 missing=()
 for p in "${packages[@]}"; do

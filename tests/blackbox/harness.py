@@ -93,7 +93,7 @@ class FakeRecord:
 
 class Target:
     """The launcher build under test, in one fresh temporary folder that
-    serves as HOME, XDG_DATA_HOME and ProgramFiles."""
+    serves as HOME, XDG_DATA_HOME, XDG_CONFIG_HOME and ProgramFiles."""
 
     def __init__(self, root):
         self.kind = os.environ.get("ZWL_TARGET", "linux")
@@ -105,7 +105,8 @@ class Target:
         self.home = os.path.join(root, "home")
         self.data_home = os.path.join(root, "data")
         self.program_files = os.path.join(root, "ProgramFiles")
-        for folder in (self.home, self.data_home, self.program_files):
+        self.config_home = os.path.join(root, "config")
+        for folder in (self.home, self.data_home, self.program_files, self.config_home):
             os.makedirs(folder, exist_ok=True)
         self.processes = []
 
@@ -118,6 +119,7 @@ class Target:
         env.pop("ProgramFiles(x86)", None)
         env["HOME"] = self.home
         env["XDG_DATA_HOME"] = self.data_home
+        env["XDG_CONFIG_HOME"] = self.config_home
         env["ProgramFiles"] = self.program_files
         return env
 
@@ -209,6 +211,22 @@ class Target:
         except FileNotFoundError:
             return ""
         return data.decode("latin-1").replace("\r\n", "\n")
+
+    # --- the list of allowed page origins -------------------------------
+
+    def allowed_origins_path(self):
+        """Where the launcher looks for allowed-origins.txt."""
+        return os.path.join(self.config_home, "zanfiro", "allowed-origins.txt")
+
+    def expected_allowed_origins_path(self):
+        """The file as the launcher names it in its log."""
+        return self.allowed_origins_path()
+
+    def write_allowed_origins(self, data):
+        """Writes the file (bytes, exactly as given) before the launcher starts."""
+        os.makedirs(os.path.dirname(self.allowed_origins_path()), exist_ok=True)
+        with open(self.allowed_origins_path(), "wb") as f:
+            f.write(data)
 
     # --- the fake desktop program ---------------------------------------
 
@@ -324,6 +342,14 @@ class WineTarget(Target):
 
     def log_folder(self):
         return os.path.join(self.app_data, "zanfiro", "log")
+
+    def allowed_origins_path(self):
+        # The launcher's own folder, the log folder's parent.
+        return os.path.join(self.app_data, "zanfiro", "allowed-origins.txt")
+
+    def expected_allowed_origins_path(self):
+        # The roaming application-data folder as Wine names it to the program.
+        return "C:\\users\\%s\\AppData\\Roaming\\zanfiro\\allowed-origins.txt" % getpass.getuser()
 
     def program_path(self):
         return os.path.join(self.program_folder(), "zanfiro.exe")
