@@ -31,6 +31,11 @@ private:
     std::int64_t size_ = -1;
 };
 
+// Reads a small file whole. Missing: there is no such file. Failed: it
+// exists but cannot be read, or holds more than limit bytes.
+enum class FileRead { Read, Missing, Failed };
+FileRead readSmallFile(const std::string& path, std::size_t limit, std::string& text);
+
 // Writes a short note to the standard output without waiting on it: when the
 // output cannot take it now (a pipe nobody reads), or is gone, the note is
 // dropped. Never raises a signal.

@@ -12,6 +12,11 @@ namespace platform {
 // False when it cannot be named.
 bool userDataFolder(std::string& path);
 
+// The user's own configuration folder (roaming application data on Windows,
+// $XDG_CONFIG_HOME or ~/.config on POSIX), without a trailing separator.
+// False when it cannot be named.
+bool userConfigFolder(std::string& path);
+
 // The folders in which installed programs live, the preferred first (the
 // 32-bit program folder before the native one on Windows). A folder the
 // system cannot name is left out.

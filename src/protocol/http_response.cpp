@@ -14,6 +14,11 @@ HTTPResponse rejectionResponse() {
     return HTTPResponse("", BAD_REQUEST_HEADER);
 }
 
+void HTTPResponse::allowOrigin(const std::string& origin) {
+    header += "Access-Control-Allow-Origin: " + origin + "\r\n";
+    header += "Vary: Origin\r\n";
+}
+
 std::string HTTPResponse::serialize() const {
     std::string text;
     text.reserve(header.size() + 40 + body.size());

@@ -13,6 +13,10 @@ public:
     // header, Content-Length, blank line, body.
     std::string serialize() const;
 
+    // Lets a page from origin read the answer (a script loaded with
+    // crossorigin): Access-Control-Allow-Origin and Vary: Origin.
+    void allowOrigin(const std::string& origin);
+
     std::string body;
     std::string header;
 };

@@ -3,6 +3,7 @@
 #include "launch/launch.h"
 #include "log/log.h"
 #include "protocol/control_words.h"
+#include "protocol/origin.h"
 #include "protocol/request_params.h"
 #include "protocol/response_body.h"
 
@@ -14,8 +15,11 @@ HandledRequest rejected() {
     return HandledRequest{RequestAction::Answer, rejectionResponse()};
 }
 
-HandledRequest answered(const std::string& body) {
-    return HandledRequest{RequestAction::Answer, HTTPResponse(body)};
+// A 200 answer; a page that sent its origin may read it.
+HandledRequest answered(const std::string& body, const std::string& origin) {
+    HandledRequest handled{RequestAction::Answer, HTTPResponse(body)};
+    if (!origin.empty()) handled.answer.allowOrigin(origin);
+    return handled;
 }
 
 }  // namespace
@@ -43,6 +47,15 @@ HandledRequest handleRequest(const std::string& request, RequestContext& context
         return rejected();
     }
 
+    // With a list, only the pages of the listed origins are answered.
+    const std::string origin = requestOrigin(request);
+    if (context.originsListed && !isOriginAllowed(context.allowedOrigins, origin)) {
+        writeLog("[HTTPServer::handleRequest] origin not allowed: " +
+                     (origin.empty() ? std::string("(none)") : escapeForLog(origin)),
+                 1);
+        return rejected();
+    }
+
     // The callback becomes code in the page; only a plain function name or
     // name path is echoed back.
     if (!params.callback.empty() && !isValidCallback(params.callback)) {
@@ -51,10 +64,11 @@ HandledRequest handleRequest(const std::string& request, RequestContext& context
         return rejected();
     }
 
-    if (isGetAppStatus(params)) return answered(buildResponseBody(params, "Installed"));
+    if (isGetAppStatus(params)) return answered(buildResponseBody(params, "Installed"), origin);
     if (isStartZanfiro(params)) {
         const bool started = launchZanfiro(params.userId, context.lastStartTime);
-        return answered(buildResponseBody(params, started ? "StartingZanfiro" : "FailedStartingZanfiro"));
+        return answered(buildResponseBody(params, started ? "StartingZanfiro" : "FailedStartingZanfiro"),
+                        origin);
     }
     return HandledRequest{};
 }

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <string>
 
+#include "protocol/allowed_origins.h"
 #include "protocol/http_response.h"
 
 struct RequestParams;
@@ -26,7 +27,15 @@ struct HandledRequest {
 struct RequestContext {
     // Clock second of the last start attempt that passed the rate limit.
     std::time_t lastStartTime = 0;
+    // The page origins the owner allows, when the list exists; without a
+    // list every page is answered.
+    bool originsListed = false;
+    AllowedOrigins allowedOrigins;
 };
+
+// Reads allowed-origins.txt from the user's configuration folder into
+// context, and logs what it found. Called once, when the server starts.
+void loadAllowedOrigins(RequestContext& context);
 
 HandledRequest handleRequest(const std::string& request, RequestContext& context);
 

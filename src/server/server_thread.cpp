@@ -16,5 +16,7 @@ void serverThreadMain() {
     // A failed open leaves the listener unset; the loop's first wait then
     // fails and ends the process.
     server.open(LAUNCHER_PORT);
+    // Read once, at start: editing the list takes a restart.
+    loadAllowedOrigins(server.requests);
     server.run();
 }

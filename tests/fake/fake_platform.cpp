@@ -159,6 +159,26 @@ bool AppendFile::write(const std::string& text) {
     return std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0;
 }
 
+bool userConfigFolder(std::string& path) {
+    if (!state().userConfigFolder) return false;
+    path = *state().userConfigFolder;
+    return true;
+}
+
+// Real files, read with the C library.
+FileRead readSmallFile(const std::string& path, std::size_t limit, std::string& text) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return std::filesystem::exists(path) ? FileRead::Failed : FileRead::Missing;
+    std::string content;
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) content.append(buffer, n);
+    std::fclose(file);
+    if (content.size() > limit) return FileRead::Failed;
+    text = content;
+    return FileRead::Read;
+}
+
 void writeStandardOutput(const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);

@@ -62,6 +62,7 @@ struct Platform {
     // --- folders ---------------------------------------------------------
     std::optional<std::string> userDataFolder;  // unset: the lookup fails
     int userDataLookups = 0;
+    std::optional<std::string> userConfigFolder;  // unset: the lookup fails
     std::vector<std::string> programFolders;
     char separator = '/';
     std::string suffix;  // executableSuffix()
@@ -71,8 +72,8 @@ struct Platform {
     bool appendWritesFail = false;
 
     // --- clock -----------------------------------------------------------
-    std::time_t now = 1338534307;  // 2012-06-01 07:05:07 UTC
-    std::vector<unsigned> sleeps;  // every sleepMilliseconds, in order; none really sleeps
+    std::time_t now = 1338534307;        // 2012-06-01 07:05:07 UTC
+    std::vector<unsigned> sleeps;        // every sleepMilliseconds, in order; none really sleeps
     std::int64_t monotonicMs = 1000000;  // monotonicMilliseconds()
 
     // --- process ---------------------------------------------------------

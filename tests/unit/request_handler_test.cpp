@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -159,6 +160,80 @@ TEST_F(RequestHandlerTest, QuitWordAsksForTheRejectionThenTheEnd) {
         EXPECT_EQ(handled.action, RequestAction::Quit);
         EXPECT_EQ(handled.answer.serialize(), REJECTION);
         EXPECT_EQ(log.contents(), "  [HTTPServer::handleRequest] quit received!\n");
+    }
+}
+
+TEST_F(RequestHandlerTest, PageOriginsAreEchoedAndWithAListChecked) {
+    const std::string request = "GET /getAppStatus?request-id=1&callback=cb HTTP/1.1\r\n";
+    const std::string body = statusBody("1", "getAppStatus", "Success", "NotRunning");
+    const std::string cors = "Access-Control-Allow-Origin: https://Shop.example\r\nVary: Origin\r\n";
+    const std::string withCors = "HTTP/1.1 200 OK\r\nContent-Type: text/javascript\r\n" + cors +
+                                 "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    struct Case {
+        const char* name;
+        bool listed;
+        std::string headers;
+        std::string wire;
+        std::string log;
+    };
+    const std::vector<Case> cases = {
+        {"no list, no origin: today's bytes", false, "\r\n", answer(body), ""},
+        {"no list, an origin: echoed as sent", false, "Origin: https://Shop.example\r\n\r\n", withCors, ""},
+        {"a listed origin", true, "origin: https://Shop.example\r\n\r\n", withCors, ""},
+        {"another origin", true, "Origin: https://evil.example\r\n\r\n", REJECTION,
+         "  [HTTPServer::handleRequest] origin not allowed: https://evil.example\n"},
+        {"no origin with a list", true, "\r\n", REJECTION,
+         "  [HTTPServer::handleRequest] origin not allowed: (none)\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(log.path);
+        context.originsListed = c.listed;
+        context.allowedOrigins = parseAllowedOrigins("https://shop.example/\n").allowed;
+        const HandledRequest handled = handleRequest(request + c.headers, context);
+        EXPECT_EQ(handled.answer.serialize(), c.wire);
+        EXPECT_EQ(log.contents(), c.log);
+    }
+}
+
+TEST_F(RequestHandlerTest, TheListIsReadOnceAtStartAndLogged) {
+    const std::string config = log.root + "/config";
+    const std::string path = config + "/zanfiro/allowed-origins.txt";
+    struct Case {
+        const char* name;
+        const char* file;  // nullptr: no file
+        bool listed;
+        std::size_t origins;
+        std::vector<std::string> log;
+    };
+    const std::vector<Case> cases = {
+        {"no file", nullptr, false, 0, {"0|Allowed origins: no list at " + path + ", every page allowed"}},
+        {"an empty file allows no page", "", true, 0, {"0|Allowed origins: 0 listed in " + path}},
+        {"valid and invalid lines",
+         "# shops\nhttps://a.example\nnot an origin\x1b\nhttp://b.example:80/\n",
+         true,
+         2,
+         {"1|xxx: invalid origin at line 3 of " + path + ": not an origin\\x1b",
+          "0|Allowed origins: 2 listed in " + path}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(log.path);
+        std::filesystem::remove_all(config);
+        fake::state().userConfigFolder = config;
+        if (c.file) {
+            std::filesystem::create_directories(config + "/zanfiro");
+            logtest::writeFile(path, c.file);
+        }
+        RequestContext loaded;
+        loadAllowedOrigins(loaded);
+        EXPECT_EQ(loaded.originsListed, c.listed);
+        EXPECT_EQ(loaded.allowedOrigins.origins.size(), c.origins);
+        std::vector<std::string> lines;
+        std::istringstream text(log.contents());
+        for (std::string line; std::getline(text, line);)
+            lines.push_back(line[0] == '[' ? "0|" + line.substr(22) : "1|" + line.substr(2));
+        EXPECT_EQ(lines, c.log);
     }
 }
 

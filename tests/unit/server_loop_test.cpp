@@ -597,7 +597,9 @@ TEST(ServerThread, BannerThenStartFailureThenFailedWaitEndTheProcess) {
     EXPECT_EQ(log.contents(), std::string(STAMP) + "-----------------------------------------------------\n" +
                                   STAMP +
                                   "zanfiroWebLauncher versione 1.3.2, 2012-06-01\n"
-                                  "  Nessuna DLL WinSock\n"
+                                  "  Nessuna DLL WinSock\n" +
+                                  STAMP +
+                                  "Allowed origins: no configuration folder, every page allowed\n"
                                   "  xxx: Errore nel select:\n"
                                   "    fake error 9\n" +
                                   STAMP + "<<<< Uscita forzata [esci()] >>>>\n");

@@ -35,6 +35,30 @@ bool AppendFile::write(const std::string& text) {
     return true;
 }
 
+FileRead readSmallFile(const std::string& path, std::size_t limit, std::string& text) {
+    int descriptor;
+    do {
+        descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    } while (descriptor < 0 && errno == EINTR);
+    if (descriptor < 0) return errno == ENOENT || errno == ENOTDIR ? FileRead::Missing : FileRead::Failed;
+    std::string content;
+    char buffer[4096];
+    FileRead result = FileRead::Read;
+    for (;;) {
+        const ssize_t n = ::read(descriptor, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 || content.size() + static_cast<std::size_t>(n) > limit) {
+            result = FileRead::Failed;
+            break;
+        }
+        if (n == 0) break;
+        content.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(descriptor);
+    if (result == FileRead::Read) text = content;
+    return result;
+}
+
 void writeStandardOutput(const std::string& text) {
     // A pipe that reports room takes a write of up to PIPE_BUF bytes whole
     // without blocking; the notes are far shorter.

@@ -39,6 +39,18 @@ bool userDataFolder(std::string& path) {
     return true;
 }
 
+bool userConfigFolder(std::string& path) {
+    std::string found = absoluteFromEnvironment("XDG_CONFIG_HOME");
+    if (found.empty()) {
+        found = absoluteFromEnvironment("HOME");
+        if (found.empty()) return false;
+        if (found != "/") found += '/';
+        found += ".config";
+    }
+    path = found;
+    return true;
+}
+
 std::vector<std::string> programFolders() {
     // The Windows variables, when set, say where the program is installed
     // (Wine-style layouts and tests use them); otherwise /opt.

@@ -35,6 +35,32 @@ bool AppendFile::write(const std::string& text) {
     return ok && written == lines.size();
 }
 
+FileRead readSmallFile(const std::string& path, std::size_t limit, std::string& text) {
+    HANDLE file =
+        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? FileRead::Missing
+                                                                              : FileRead::Failed;
+    }
+    std::string content;
+    char buffer[4096];
+    FileRead result = FileRead::Read;
+    for (;;) {
+        DWORD n = 0;
+        if (!ReadFile(file, buffer, sizeof buffer, &n, nullptr) || content.size() + n > limit) {
+            result = FileRead::Failed;
+            break;
+        }
+        if (n == 0) break;
+        content.append(buffer, n);
+    }
+    CloseHandle(file);
+    if (result == FileRead::Read) text = content;
+    return result;
+}
+
 void writeStandardOutput(const std::string& text) {
     // A program of the graphical subsystem usually has no standard output;
     // when a parent gave it one, the C runtime's stream is it.

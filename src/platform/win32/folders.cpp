@@ -33,6 +33,11 @@ bool userDataFolder(std::string& path) {
     return true;
 }
 
+bool userConfigFolder(std::string& path) {
+    // Settings roam with the user, beside the log's folder.
+    return userDataFolder(path);
+}
+
 std::vector<std::string> programFolders() {
     std::vector<std::string> folders;
     std::string path;
