@@ -5,9 +5,11 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 WIN_BUILD ?= build-win
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all build run test deps unit-asan windows install clean
+.PHONY: all build run test deps unit-asan fuzz windows install clean
 
 all: build
 
@@ -27,6 +29,14 @@ unit-asan:
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest -L unit --output-on-failure -j $(JOBS)
 
+# The request fuzzer (clang, libFuzzer, ASan + UBSan) for FUZZ_SECONDS over a
+# copy of tests/fuzz/corpus; prints its executions and coverage.
+fuzz:
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZWL_FUZZ=ON -DZWL_TESTS=OFF
+	cmake --build $(FUZZ_BUILD) --target request_fuzzer -j $(JOBS)
+	./tests/fuzz/run.sh $(FUZZ_BUILD)/tests/fuzz/request_fuzzer $(FUZZ_BUILD)/run $(FUZZ_SECONDS)
+
 # The Windows program, cross-built with mingw-w64: $(WIN_BUILD)/zanfiroWebLauncher.exe
 # (with the helper programs its Wine tests use).
 windows:
@@ -35,11 +45,11 @@ windows:
 
 # One ctest run covers the Linux build and the Windows build under Wine.
 test: WINDOWS_TEST_FLAGS = -DZWL_WINDOWS_EXE=$(abspath $(WIN_BUILD))/zanfiroWebLauncher.exe
-test: deps unit-asan windows build
+test: deps unit-asan fuzz windows build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 install: build
 	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(WIN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(WIN_BUILD) $(FUZZ_BUILD)

@@ -9,6 +9,8 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 # the Windows build
   wine wine64                                         # runs the Windows build
   systemd                                             # systemd-analyze checks the user unit
+  clang libclang-rt-dev nlohmann-json3-dev            # the request fuzzer (libFuzzer) and its JSON check
+  nodejs                                              # parses answers as JavaScript in the black-box tests
 )
 
 missing=()
