@@ -14,7 +14,7 @@ CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 all: build
 
 build:
-	cmake -S . -B $(BUILD) $(CMAKE_FLAGS) $(WINDOWS_TEST_FLAGS)
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS) $(WINDOWS_TEST_FLAGS) $(ASAN_TEST_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
@@ -43,8 +43,10 @@ windows:
 	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake $(CMAKE_FLAGS)
 	cmake --build $(WIN_BUILD) -j $(JOBS)
 
-# One ctest run covers the Linux build and the Windows build under Wine.
+# One ctest run covers the Linux build, its ASan + UBSan build and the Windows
+# build under Wine.
 test: WINDOWS_TEST_FLAGS = -DZWL_WINDOWS_EXE=$(abspath $(WIN_BUILD))/zanfiroWebLauncher.exe
+test: ASAN_TEST_FLAGS = -DZWL_ASAN_BINARY=$(abspath $(ASAN_BUILD))/zanfiroWebLauncher
 test: deps unit-asan fuzz windows build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
