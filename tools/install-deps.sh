@@ -10,6 +10,7 @@ packages=(
   wine wine64                                         # runs the Windows build
   systemd                                             # systemd-analyze checks the user unit
   chromium nodejs openssl                             # the browser tests
+  clang libclang-rt-dev nlohmann-json3-dev            # the request fuzzer (libFuzzer) and its JSON check
 )
 # npm comes with some builds of nodejs; Debian's own nodejs needs the package.
 command -v npm >/dev/null 2>&1 || packages+=(npm)

@@ -43,5 +43,12 @@ endfunction()
 
 zwl_add_blackbox_tests(linux linux $<TARGET_FILE:zanfiroWebLauncher> $<TARGET_FILE:fake_zanfiro>)
 
+# The same modules against the ASan + UBSan build of the launcher, when
+# ZWL_ASAN_BINARY names it (the Makefile's `test` does this): any sanitizer
+# report fails the test during which it was written.
+if(ZWL_ASAN_BINARY)
+  zwl_add_blackbox_tests(asan linux "${ZWL_ASAN_BINARY}" $<TARGET_FILE:fake_zanfiro> "ZWL_SANITIZER_REPORTS=1")
+endif()
+
 # The same modules against the Windows build under Wine, when it is given.
 include(${CMAKE_CURRENT_LIST_DIR}/../wine/wine.cmake)

@@ -13,6 +13,9 @@ Selected by the environment (set by blackbox.cmake):
   ZWL_FAKE_PROGRAM  path of the fake desktop program
   ZWL_WINEPREFIX    for "wine": the prefix the CTest fixture prepared
   ZWL_WINE          for "wine": the wine command (default "wine")
+  ZWL_SANITIZER_REPORTS  "1" when the binary is built with ASan + UBSan: its
+                    reports go to files in the test's folder, and any report
+                    fails the test
 """
 
 import getpass
@@ -121,7 +124,29 @@ class Target:
         env["XDG_DATA_HOME"] = self.data_home
         env["XDG_CONFIG_HOME"] = self.config_home
         env["ProgramFiles"] = self.program_files
+        if os.environ.get("ZWL_SANITIZER_REPORTS") == "1":
+            # A report ends the launcher with a non-zero code and lands in a
+            # file that sanitizer_reports() finds.
+            folder = self.sanitizer_folder()
+            env["ASAN_OPTIONS"] = "log_path=%s/asan:halt_on_error=1:detect_leaks=1" % folder
+            env["UBSAN_OPTIONS"] = "log_path=%s/ubsan:halt_on_error=1:print_stacktrace=1" % folder
         return env
+
+    def sanitizer_folder(self):
+        folder = os.path.join(self.root, "sanitizer")
+        os.makedirs(folder, exist_ok=True)
+        return folder
+
+    def sanitizer_reports(self):
+        """The text of every sanitizer report written so far."""
+        folder = os.path.join(self.root, "sanitizer")
+        if not os.path.isdir(folder):
+            return []
+        reports = []
+        for name in sorted(os.listdir(folder)):
+            with open(os.path.join(folder, name), "rb") as f:
+                reports.append("%s:\n%s" % (name, f.read().decode("utf-8", "replace")))
+        return reports
 
     def command(self, arguments):
         """The command line that runs the launcher with the arguments."""
@@ -448,11 +473,18 @@ class LauncherTestCase(unittest.TestCase):
         self.root = tempfile.mkdtemp(prefix="zwl-blackbox-")
         self.addCleanup(shutil.rmtree, self.root, ignore_errors=True)
         self.target = make_target(self.root)
+        self.addCleanup(self.assert_no_sanitizer_report)
         self.addCleanup(self.target.stop_all)
         self.target.install_fake_program()
         self.launcher = None
         if self.start_launcher:
             self.launcher = self.start_serving()
+
+    def assert_no_sanitizer_report(self):
+        """Runs after every launcher of the test has ended."""
+        reports = self.target.sanitizer_reports()
+        if reports:
+            self.fail("sanitizer report(s):\n" + "\n".join(reports))
 
     def start_serving(self, *arguments):
         """Starts a launcher and waits until it listens."""
