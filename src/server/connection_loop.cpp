@@ -94,11 +94,15 @@ void HttpServer::connectionLoop() {
             if (slot.socket < 0) continue;
             if (slot.readable) {
                 serveClient(slot);
-            } else if (slot.receivedBytes > 0
-                           ? std::difftime(now, slot.connectTime) > INCOMPLETE_LIMIT_SECONDS
-                           : sweep && slot.keepOpen == 0 &&
-                                 std::difftime(sweepMark, slot.connectTime) > IDLE_LIMIT_SECONDS) {
-                // Silent too long, or trickling a request that never ends.
+                if (slot.socket < 0) continue;  // answered, or gone
+            }
+            // A request still incomplete after its limit is closed, also when
+            // it keeps trickling in; a silent client waits for the sweep.
+            const bool tooLong = slot.receivedBytes > 0
+                                     ? std::difftime(now, slot.connectTime) > INCOMPLETE_LIMIT_SECONDS
+                                     : !slot.readable && sweep && slot.keepOpen == 0 &&
+                                           std::difftime(sweepMark, slot.connectTime) > IDLE_LIMIT_SECONDS;
+            if (tooLong) {
                 writeLogf(2, "Disconnect Forced %s:%d\n", slot.peerAddress, slot.peerPort);
                 closeClient(slot);
             }

@@ -381,6 +381,22 @@ TEST_F(Loop, TricklingRequestIsClosedUnansweredAfterThreeSeconds) {
     EXPECT_NE(log.contents().find("    Disconnect Forced 127.0.0.1:50000\n"), std::string::npos);
 }
 
+TEST_F(Loop, RequestTricklingInEverySecondIsStillClosedAfterThreeSeconds) {
+    connection(200, 50000);
+    script = {acceptStep()};
+    for (int i = 0; i < 4; ++i) script.push_back({1, {200}});
+    fake::state().waitReadable = [this](WatchedSocket* sockets, std::size_t count, long timeout) {
+        if (next >= 1) incoming[200] = {bytes(next == 1 ? "GET /getAppStatus?request-id=1" : "x")};
+        return wait(sockets, count, timeout);
+    };
+    server.connectionLoop();
+
+    EXPECT_EQ(fake::state().sent[200], "");
+    EXPECT_EQ(fake::state().closed, std::vector<Socket>{200});
+    EXPECT_EQ(receives[200], 4) << "read at +1 to +4; at +4 it is more than 3 s old";
+    EXPECT_NE(log.contents().find("    Disconnect Forced 127.0.0.1:50000\n"), std::string::npos);
+}
+
 TEST_F(Loop, BoundCountsEveryReadOfTheConnection) {
     connection(200, 50000);
     script = {acceptStep()};
