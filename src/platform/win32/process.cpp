@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "platform/win32/argument_quoting.h"
 #include "platform/win32/error.h"
@@ -37,6 +38,19 @@ int systemErrorOfShell(int code) {
         default:
             return code;  // file or path not found, access denied, bad format, ...
     }
+}
+
+// Text in the given code page as UTF-16; false when it is not valid there.
+bool toWide(const std::string& text, UINT codePage, std::wstring& wide) {
+    wide.clear();
+    if (text.empty()) return true;
+    const DWORD flags = codePage == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0;
+    const int length =
+        MultiByteToWideChar(codePage, flags, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (length <= 0) return false;
+    wide.resize(static_cast<std::size_t>(length));
+    return MultiByteToWideChar(codePage, flags, text.data(), static_cast<int>(text.size()), &wide[0],
+                               length) == length;
 }
 
 DWORD WINAPI runThread(LPVOID parameter) {
@@ -85,9 +99,22 @@ void exitProcess(int code) {
 
 bool startProgram(const std::string& file, const std::string& argument, const std::string& directory,
                   SystemError& error) {
-    std::string parameters = win32::quoteCommandLineArgument(argument);
-    HINSTANCE result = ShellExecuteA(GetDesktopWindow(), "open", file.c_str(), parameters.c_str(),
-                                     directory.c_str(), SW_SHOWNORMAL);
+    const std::string parameters = win32::quoteCommandLineArgument(argument);
+    // The folders come from the shell in the ANSI code page; the user id comes
+    // from the page's URL, in UTF-8 as browsers send it: handed over in the
+    // ANSI code page it would reach the program garbled. Bytes that are not
+    // UTF-8 are taken in the ANSI code page, as before.
+    std::wstring wideParameters;
+    if (!toWide(parameters, CP_UTF8, wideParameters)) toWide(parameters, CP_ACP, wideParameters);
+    std::wstring wideFile, wideDirectory;
+    HINSTANCE result;
+    if (toWide(file, CP_ACP, wideFile) && toWide(directory, CP_ACP, wideDirectory)) {
+        result = ShellExecuteW(GetDesktopWindow(), L"open", wideFile.c_str(), wideParameters.c_str(),
+                               wideDirectory.c_str(), SW_SHOWNORMAL);
+    } else {
+        result = ShellExecuteA(GetDesktopWindow(), "open", file.c_str(), parameters.c_str(),
+                               directory.c_str(), SW_SHOWNORMAL);
+    }
     // The shell's own convention: a value above 32 means it took the start;
     // anything else is its own error code.
     const std::intptr_t code = reinterpret_cast<std::intptr_t>(result);
