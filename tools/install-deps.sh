@@ -9,6 +9,7 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 # the Windows build
   wine wine64                                         # runs the Windows build
   systemd                                             # systemd-analyze checks the user unit
+  nginx wrk strace iproute2 procps                    # bench/run (and its smoke round)
 )
 
 missing=()
