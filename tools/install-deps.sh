@@ -11,6 +11,7 @@ packages=(
   systemd                                             # systemd-analyze checks the user unit
   chromium nodejs openssl                             # the browser tests
   clang libclang-rt-dev nlohmann-json3-dev            # the request fuzzer (libFuzzer) and its JSON check
+  nginx wrk strace iproute2 procps                    # bench/run (and its smoke round)
 )
 # npm comes with some builds of nodejs; Debian's own nodejs needs the package.
 command -v npm >/dev/null 2>&1 || packages+=(npm)
