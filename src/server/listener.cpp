@@ -9,7 +9,10 @@ namespace {
 
 constexpr int BIND_ATTEMPTS = 4;
 constexpr unsigned BIND_RETRY_PAUSE_MS = 15000;
-constexpr int LISTEN_BACKLOG = 5;
+// Room for a burst of pages: with a queue of 5, twenty clients at once
+// overflowed it, and the dropped connection attempts came back only after
+// the system's retransmission delay (a long tail of hundreds of ms).
+constexpr int LISTEN_BACKLOG = 511;
 
 }  // namespace
 

@@ -52,7 +52,7 @@ TEST_F(Listener, OpensANonBlockingReusableSocketOnLoopback) {
     EXPECT_EQ(server.open(LAUNCHER_PORT), 100);
     EXPECT_EQ(server.listenSocket, 100);
     EXPECT_EQ(server.port, 5560);
-    EXPECT_EQ(calls, (std::vector<std::string>{"nonblocking 100", "claim 100", "bind 100", "listen 100 5"}));
+    EXPECT_EQ(calls, (std::vector<std::string>{"nonblocking 100", "claim 100", "bind 100", "listen 100 511"}));
     EXPECT_EQ(bound.address, platform::LOOPBACK_ADDRESS);
     EXPECT_EQ(bound.port, 5560);
     EXPECT_EQ(server.listenAddress.address, platform::LOOPBACK_ADDRESS);
