@@ -131,6 +131,17 @@ protected:
         return result;
     }
 
+    // A fresh script for another case of a table, served by server.
+    void startOver(HttpServer& fresh) {
+        SetUp();
+        fresh.listenSocket = LISTENER;
+        serving = &fresh;
+        next = 0;
+        timeouts.clear();
+        pending.clear();
+        incoming.clear();
+    }
+
     // A connection from 127.0.0.1:port that the next accept takes.
     void connection(Socket s, int port) { pending.push_back({s, port}); }
     Step acceptStep(long advance = 0) { return {advance, {LISTENER}}; }
@@ -332,14 +343,8 @@ TEST_F(Loop, RequestInPiecesIsHandledWhenItsHeadEnds) {
     for (const SplitCase& c : cases) {
         SCOPED_TRACE(c.name);
         TempLog fresh;
-        SetUp();
         HttpServer fresh_server{"zanfiroWebLauncher", "1.3.2", "2012-06-01"};
-        fresh_server.listenSocket = LISTENER;
-        serving = &fresh_server;
-        next = 0;
-        timeouts.clear();
-        pending.clear();
-        incoming.clear();
+        startOver(fresh_server);
         connection(200, 50000);
         script = {acceptStep()};
         std::size_t pass = 0;
@@ -447,13 +452,8 @@ TEST_F(Loop, OutcomesOfARead) {
     for (const ReadCase& c : cases) {
         SCOPED_TRACE(c.name);
         TempLog fresh;
-        SetUp();
         HttpServer fresh_server{"zanfiroWebLauncher", "1.3.2", "2012-06-01"};
-        fresh_server.listenSocket = LISTENER;
-        serving = &fresh_server;
-        next = 0;
-        pending.clear();
-        incoming.clear();
+        startOver(fresh_server);
         connection(200, 50000);
         incoming[200] = c.chunks;
         script = {acceptStep(), {0, {200}}};

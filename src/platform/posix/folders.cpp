@@ -25,30 +25,28 @@ bool isDirectory(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-}  // namespace
-
-bool userDataFolder(std::string& path) {
-    std::string found = absoluteFromEnvironment("XDG_DATA_HOME");
+// An XDG base folder: the variable when it holds an absolute path, else its
+// default below the home folder.
+bool xdgFolder(const char* variable, const char* belowHome, std::string& path) {
+    std::string found = absoluteFromEnvironment(variable);
     if (found.empty()) {
         found = absoluteFromEnvironment("HOME");
         if (found.empty()) return false;
         if (found != "/") found += '/';
-        found += ".local/share";
+        found += belowHome;
     }
     path = found;
     return true;
 }
 
+}  // namespace
+
+bool userDataFolder(std::string& path) {
+    return xdgFolder("XDG_DATA_HOME", ".local/share", path);
+}
+
 bool userConfigFolder(std::string& path) {
-    std::string found = absoluteFromEnvironment("XDG_CONFIG_HOME");
-    if (found.empty()) {
-        found = absoluteFromEnvironment("HOME");
-        if (found.empty()) return false;
-        if (found != "/") found += '/';
-        found += ".config";
-    }
-    path = found;
-    return true;
+    return xdgFolder("XDG_CONFIG_HOME", ".config", path);
 }
 
 std::vector<std::string> programFolders() {
