@@ -118,7 +118,6 @@ WaitResult waitReadable(WatchedSocket* sockets, std::size_t count, long timeoutM
 }
 
 bool userDataFolder(std::string& path) {
-    ++state().userDataLookups;
     if (!state().userDataFolder) return false;
     path = *state().userDataFolder;
     return true;

@@ -61,7 +61,6 @@ struct Platform {
 
     // --- folders ---------------------------------------------------------
     std::optional<std::string> userDataFolder;  // unset: the lookup fails
-    int userDataLookups = 0;
     std::optional<std::string> userConfigFolder;  // unset: the lookup fails
     std::vector<std::string> programFolders;
     char separator = '/';
