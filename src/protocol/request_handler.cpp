@@ -15,6 +15,13 @@ HandledRequest rejected() {
     return HandledRequest{RequestAction::Answer, rejectionResponse()};
 }
 
+// The rejection of a text the launcher will not act on: why, then the text.
+HandledRequest rejected(const char* reason, const std::string& request) {
+    writeLog(reason, 1);
+    writeLog(escapeForLog(request), 1);
+    return rejected();
+}
+
 // A 200 answer; a page that sent its origin may read it.
 HandledRequest answered(const std::string& body, const std::string& origin) {
     HandledRequest handled{RequestAction::Answer, HTTPResponse(body)};
@@ -41,11 +48,8 @@ HandledRequest handleRequest(const std::string& request, RequestContext& context
 
     const RequestParams params(extractUrl(request));
 
-    if (params.requestId.empty()) {
-        writeLog("[HTTPServer::handleRequest] not HTTP request or valid command:", 1);
-        writeLog(escapeForLog(request), 1);
-        return rejected();
-    }
+    if (params.requestId.empty())
+        return rejected("[HTTPServer::handleRequest] not HTTP request or valid command:", request);
 
     // With a list, only the pages of the listed origins are answered.
     const std::string origin = requestOrigin(request);
@@ -58,11 +62,8 @@ HandledRequest handleRequest(const std::string& request, RequestContext& context
 
     // The callback becomes code in the page; only a plain function name or
     // name path is echoed back.
-    if (!params.callback.empty() && !isValidCallback(params.callback)) {
-        writeLog("[HTTPServer::handleRequest] invalid callback name:", 1);
-        writeLog(escapeForLog(request), 1);
-        return rejected();
-    }
+    if (!params.callback.empty() && !isValidCallback(params.callback))
+        return rejected("[HTTPServer::handleRequest] invalid callback name:", request);
 
     if (isGetAppStatus(params)) return answered(buildResponseBody(params, "Installed"), origin);
     if (isStartZanfiro(params)) {

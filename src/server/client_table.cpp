@@ -43,9 +43,9 @@ ClientSlot* HttpServer::addClient(platform::Socket socket, const char* peerAddre
 
 void HttpServer::removeClient(ClientSlot* slot) {
     slot->socket = platform::NO_SOCKET;
-    // A request of up to 64 KiB need not stay held by a free slot.
-    std::string().swap(slot->request);
-    slot->receivedBytes = 0;
+    // addClient starts the next request afresh; a long request's buffer (up
+    // to 64 KiB) is not kept by a free slot, an ordinary one is reused.
+    if (slot->request.capacity() > READ_CHUNK_BYTES) std::string().swap(slot->request);
     clientCount = clientCount - 1;
     if (clientCount < 0) {
         writeLog("xxx: Errore: numero di clients eliminati maggiore di quelli creati.", 0);

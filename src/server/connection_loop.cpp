@@ -3,6 +3,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <string_view>
 
 #include "log/log.h"
 #include "platform/clock.h"
@@ -15,6 +16,24 @@ namespace {
 std::string dottedAddress(std::uint32_t address) {
     return std::to_string((address >> 24) & 0xFFu) + "." + std::to_string((address >> 16) & 0xFFu) + "." +
            std::to_string((address >> 8) & 0xFFu) + "." + std::to_string(address & 0xFFu);
+}
+
+// Whether the blank line that ends a request's head ends within data, given
+// tail, the last (up to three) raw bytes before it; tail becomes the last
+// three bytes after it. The chunk itself is searched in place.
+bool headEndsIn(std::string& tail, const char* data, std::size_t count) {
+    static const std::string_view END = "\r\n\r\n";
+    std::string seam = tail;
+    seam.append(data, count < 3 ? count : 3);
+    const bool found = seam.find(END) != std::string::npos ||
+                       std::string_view(data, count).find(END) != std::string_view::npos;
+    if (count >= 3) {
+        tail.assign(data + count - 3, 3);
+    } else {
+        tail.append(data, count);
+        if (tail.size() > 3) tail.erase(0, tail.size() - 3);
+    }
+    return found;
 }
 
 // The sockets of one wait: the listener first, then every client in slot
@@ -166,6 +185,9 @@ bool mayBeginHttpRequest(const std::string& text) {
 
 void HttpServer::serveClient(ClientSlot& slot) {
     switch (readClientData(slot)) {
+        case ReadOutcome::Nothing:
+            if (slot.receivedBytes > 0) return;  // still waiting for the rest
+            [[fallthrough]];                     // readable, yet nothing to read
         case ReadOutcome::Failed:
             writeLogf(2, "General error on reading %s:%d\n", slot.peerAddress, slot.peerPort);
             closeClient(slot);
@@ -174,11 +196,6 @@ void HttpServer::serveClient(ClientSlot& slot) {
             // A request that was on its way is complete once the client closes.
             if (slot.receivedBytes > 0) break;
             writeLogf(2, "Client %s:%d auto-disconnected\n", slot.peerAddress, slot.peerPort);
-            closeClient(slot);
-            return;
-        case ReadOutcome::Nothing:
-            if (slot.receivedBytes > 0) return;  // still waiting for the rest
-            writeLogf(2, "General error on reading %s:%d\n", slot.peerAddress, slot.peerPort);
             closeClient(slot);
             return;
         case ReadOutcome::Data:
@@ -242,12 +259,7 @@ HttpServer::ReadOutcome HttpServer::readClientData(ClientSlot& slot) {
         gotData = true;
         // The head's end is looked for in the raw bytes: a NUL ends the text
         // that is handled, but must not hide the blank line.
-        if (!slot.headEnded) {
-            std::string window = slot.rawTail;
-            window.append(buffer, read.count);
-            slot.headEnded = window.find("\r\n\r\n") != std::string::npos;
-            slot.rawTail = window.substr(window.size() > 3 ? window.size() - 3 : 0);
-        }
+        if (!slot.headEnded) slot.headEnded = headEndsIn(slot.rawTail, buffer, read.count);
         // A NUL byte ends what is taken from the chunk.
         const void* nul = std::memchr(buffer, '\0', read.count);
         slot.request.append(
