@@ -26,6 +26,7 @@ import signal
 import socket
 import subprocess
 import tempfile
+import threading
 import time
 import unittest
 
@@ -453,6 +454,53 @@ def get(url, extra_headers=b""):
 def jsonp_answer(body):
     """The 200 answer carrying body."""
     return b"HTTP/1.1 200 OK\r\nContent-Type: text/javascript\r\nContent-Length: %d\r\n\r\n%s" % (len(body), body)
+
+
+class PortHolder:
+    """Another program on the launcher's port: binds 127.0.0.1:5560 and, with
+    an answer, answers whatever it is sent with it and closes, like a local
+    web server; without one (or after answer is set to None) it takes
+    connections and never answers or closes them, until stopped."""
+
+    def __init__(self, answer=None):
+        self.answer = answer
+        self.answered = 0
+        self.held = []
+        self.server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.server.bind((HOST, PORT))
+        self.server.listen(8)
+        self.server.settimeout(0.2)
+        self.running = True
+        self.thread = threading.Thread(target=self._serve, daemon=True)
+        self.thread.start()
+
+    def _serve(self):
+        while self.running:
+            try:
+                connection, _ = self.server.accept()
+            except socket.timeout:
+                continue
+            except OSError:
+                return
+            if self.answer is None:
+                self.held.append(connection)
+                continue
+            try:
+                connection.settimeout(2)
+                connection.recv(4096)
+                connection.sendall(self.answer)
+                self.answered += 1
+            except OSError:
+                pass
+            connection.close()
+
+    def stop(self):
+        self.running = False
+        self.thread.join(5)
+        for connection in self.held:
+            connection.close()
+        self.server.close()
 
 
 def port_is_free():

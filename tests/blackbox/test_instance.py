@@ -3,12 +3,10 @@ log rotation at a serving start, and the end on a stop signal."""
 
 import os
 import signal
-import socket
-import threading
 import time
 import unittest
 
-from harness import (HOST, PORT, LauncherTestCase, exchange, get, log_entries, port_is_free,
+from harness import (LauncherTestCase, PortHolder, exchange, get, log_entries, port_is_free,
                      wait_until, START_TIMEOUT)
 
 BANNER = [
@@ -32,39 +30,6 @@ def serve_again(case):
     except FileNotFoundError:
         pass
     return case.start_serving()
-
-
-class SilentListener:
-    """Takes connections on the launcher's port and never answers or closes
-    them, until stopped."""
-
-    def __init__(self):
-        self.server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        self.server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self.server.bind((HOST, PORT))
-        self.server.listen(8)
-        self.server.settimeout(0.2)
-        self.accepted = []
-        self.running = True
-        self.thread = threading.Thread(target=self._accept, daemon=True)
-        self.thread.start()
-
-    def _accept(self):
-        while self.running:
-            try:
-                connection, _ = self.server.accept()
-                self.accepted.append(connection)
-            except socket.timeout:
-                pass
-            except OSError:
-                return
-
-    def stop(self):
-        self.running = False
-        self.thread.join(5)
-        for connection in self.accepted:
-            connection.close()
-        self.server.close()
 
 
 class StopCommandTest(LauncherTestCase):
@@ -197,7 +162,7 @@ class SilentListenerTest(LauncherTestCase):
 
     def setUp(self):
         super().setUp()
-        self.listener = SilentListener()
+        self.listener = PortHolder()
         self.addCleanup(self.listener.stop)
 
     def test_kill_gives_up_with_recv_error(self):

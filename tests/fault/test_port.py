@@ -7,11 +7,10 @@ import shutil
 import signal
 import socket
 import tempfile
-import threading
 import time
 import unittest
 
-from harness import HOST, PORT, REJECTION, START_TIMEOUT, log_entries, make_target, wait_until
+from harness import HOST, PORT, REJECTION, PortHolder, START_TIMEOUT, log_entries, make_target, wait_until
 from fault_support import FaultTestCase, ask, asked_right, status_answer
 
 BIND_ERROR = "xxx: bind error (port 5560 already opened?) - "
@@ -20,52 +19,8 @@ BIND_STOP = "xxx: error on bind. STOP"
 BIND_GIVE_UP_TIMEOUT = 90
 
 
-class ForeignProgram:
-    """Holds the port like a local web server would: answers whatever it is
-    sent with a 200 and closes. Told to go silent, it takes connections and
-    never answers them."""
-
-    ANSWER = b"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 2\r\n\r\nok"
-
-    def __init__(self):
-        self.server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        self.server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self.server.bind((HOST, PORT))
-        self.server.listen(8)
-        self.server.settimeout(0.2)
-        self.answering = True
-        self.answered = 0
-        self.held = []
-        self.running = True
-        self.thread = threading.Thread(target=self.serve, daemon=True)
-        self.thread.start()
-
-    def serve(self):
-        while self.running:
-            try:
-                connection, _ = self.server.accept()
-            except socket.timeout:
-                continue
-            except OSError:
-                return
-            if not self.answering:
-                self.held.append(connection)
-                continue
-            try:
-                connection.settimeout(2)
-                connection.recv(4096)
-                connection.sendall(self.ANSWER)
-                self.answered += 1
-            except OSError:
-                pass
-            connection.close()
-
-    def stop(self):
-        self.running = False
-        self.thread.join(5)
-        for connection in self.held:
-            connection.close()
-        self.server.close()
+# What a local web server on the port answers.
+FOREIGN_ANSWER = b"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 2\r\n\r\nok"
 
 
 class HeldPortTest(FaultTestCase):
@@ -84,7 +39,7 @@ class HeldPortTest(FaultTestCase):
         # bind attempts take a minute): the first finds a program that
         # answers HTTP, the second, started once the first is past its
         # probe, one that takes the connection and answers nothing.
-        foreign = ForeignProgram()
+        foreign = PortHolder(FOREIGN_ANSWER)
         self.addCleanup(foreign.stop)
         answered_target = self.target
         silent_target = self.second_target()
@@ -93,7 +48,7 @@ class HeldPortTest(FaultTestCase):
         past_probe = wait_until(lambda: foreign.answered >= 1 and (
             answered.poll() is not None or BIND_ERROR in answered_target.read_log()), START_TIMEOUT)
         self.assertTrue(foreign.answered >= 1, "the launcher never probed the port")
-        foreign.answering = False
+        foreign.answer = None
         silent = silent_target.start()
 
         answered_code = answered_target.exit_code(answered, timeout=BIND_GIVE_UP_TIMEOUT)

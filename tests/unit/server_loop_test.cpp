@@ -142,6 +142,20 @@ protected:
         incoming.clear();
     }
 
+    // The first accept fails with the error; later ones take what is pending.
+    void failFirstAccept(platform::ErrorKind kind, int number) {
+        fake::state().acceptConnection = [this, inner = fake::state().acceptConnection, kind,
+                                          number](Socket l) {
+            if (++acceptCalls == 1) {
+                platform::Accepted refused;
+                refused.status = platform::IoStatus::Failed;
+                refused.error = fake::error(kind, number);
+                return refused;
+            }
+            return inner(l);
+        };
+    }
+
     // A connection from 127.0.0.1:port that the next accept takes.
     void connection(Socket s, int port) { pending.push_back({s, port}); }
     Step acceptStep(long advance = 0) { return {advance, {LISTENER}}; }
@@ -156,6 +170,7 @@ protected:
     std::deque<std::pair<Socket, int>> pending;
     std::map<Socket, std::deque<Chunk>> incoming;
     std::map<Socket, int> receives;
+    int acceptCalls = 0;
 };
 
 TEST_F(Loop, MasterSetKeepsTheListenerFirstAndClientsInOrder) {
@@ -194,15 +209,7 @@ TEST_F(Loop, AcceptedClientIsNotReadInItsOwnPass) {
 TEST_F(Loop, FailedAcceptIsLoggedAndTheLoopGoesOn) {
     connection(200, 50000);
     script = {acceptStep(), acceptStep()};  // the second finds nothing pending
-    fake::state().acceptConnection = [inner = fake::state().acceptConnection, calls = 0](Socket l) mutable {
-        if (++calls == 1) {
-            platform::Accepted refused;
-            refused.status = platform::IoStatus::Failed;
-            refused.error = fake::error(platform::ErrorKind::Other, 103);
-            return refused;
-        }
-        return inner(l);
-    };
+    failFirstAccept(platform::ErrorKind::Other, 103);
     server.connectionLoop();
     EXPECT_EQ(log.contents(), std::string(STAMP) +
                                   "xxx- Errore nell'accept. fake error 103 - errno: 103\n\n" + STAMP +
@@ -212,19 +219,8 @@ TEST_F(Loop, FailedAcceptIsLoggedAndTheLoopGoesOn) {
 
 TEST_F(Loop, AcceptWithoutDescriptorsRestsTheListenerInsteadOfSpinning) {
     connection(200, 50000);
-    int accepts = 0;
-    fake::state().acceptConnection = [inner = fake::state().acceptConnection, &accepts](Socket l) mutable {
-        if (++accepts == 1) {
-            platform::Accepted refused;
-            refused.status = platform::IoStatus::Failed;
-            refused.error = fake::error(platform::ErrorKind::NoDescriptors, 24);
-            return refused;
-        }
-        return inner(l);
-    };
-    std::vector<std::int64_t> clock;
-    fake::state().waitReadable = [this, &clock](WatchedSocket* sockets, std::size_t count, long timeout) {
-        clock.push_back(fake::state().monotonicMs);
+    failFirstAccept(platform::ErrorKind::NoDescriptors, 24);
+    fake::state().waitReadable = [this](WatchedSocket* sockets, std::size_t count, long timeout) {
         fake::state().monotonicMs += 60;  // each wait takes 60 ms
         return wait(sockets, count, timeout);
     };
@@ -237,7 +233,7 @@ TEST_F(Loop, AcceptWithoutDescriptorsRestsTheListenerInsteadOfSpinning) {
     EXPECT_EQ(timeouts[1], 100);
     EXPECT_EQ(timeouts[2], 40) << "only what is left of the pause";
     EXPECT_EQ(masters[3], std::vector<Socket>{LISTENER}) << "and is back after 100 ms";
-    EXPECT_EQ(accepts, 2);
+    EXPECT_EQ(acceptCalls, 2);
     EXPECT_EQ(server.clientCount, 1);
 }
 
@@ -358,9 +354,12 @@ TEST_F(Loop, RequestInPiecesIsHandledWhenItsHeadEnds) {
 
         EXPECT_EQ(fake::state().sent[200], c.sent);
         EXPECT_EQ(fake::state().closed, std::vector<Socket>{200});
-        if (c.passes.size() > 1 && c.sent == OK_ANSWER)
+        if (c.passes.size() > 1 && c.sent == OK_ANSWER) {
             EXPECT_EQ(timeouts[2], 1000) << "watched every second";
-        if (!c.handled.empty()) EXPECT_NE(fresh.contents().find("  " + c.handled + "\n"), std::string::npos);
+        }
+        if (!c.handled.empty()) {
+            EXPECT_NE(fresh.contents().find("  " + c.handled + "\n"), std::string::npos);
+        }
     }
 }
 
